@@ -1,0 +1,189 @@
+// Byte-size parser: worked results, malformed texts, locales, overflow.
+#include "byte_size.h"
+#include "locale_env.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+
+namespace {
+
+constexpr uintmax_t KiB = 1024, MiB = KiB * 1024, EiB = MiB * MiB * MiB;
+
+struct size_case {
+	const char *text;
+	int rc;          // 0, -EINVAL or -ERANGE
+	uintmax_t value; // the result left behind, also after a failure
+};
+
+void expect_cases(const size_case *cases, size_t n)
+{
+	for (size_t i = 0; i < n; i++) {
+		const size_case &c = cases[i];
+		uintmax_t value = 12345;
+		errno = 0;
+		int rc = parse_byte_size_plain(c.text, &value);
+		EXPECT_EQ(rc, c.rc) << "text '" << (c.text ? c.text : "(null)") << "'";
+		EXPECT_EQ(value, c.value) << "text '" << (c.text ? c.text : "(null)") << "'";
+		EXPECT_EQ(errno, rc ? -rc : 0) << "text '" << (c.text ? c.text : "(null)") << "'";
+	}
+}
+
+class ByteSize : public ::testing::Test {
+protected:
+	void SetUp() override { use_c_locale(); }
+	void TearDown() override { use_c_locale(); }
+};
+
+TEST_F(ByteSize, WorkedResults)
+{
+	const size_case cases[] = {
+		{"4096", 0, 4096},
+		{"0x10K", 0, 16 * KiB},
+		{"010K", 0, 8 * KiB},
+		{"1K", 0, KiB},
+		{"1KiB", 0, KiB},
+		{"1Kib", 0, KiB},
+		{"1KB", 0, 1000},
+		{"1kB", 0, 1000},
+		{"1Kb", 0, 1000},
+		{"1M", 0, MiB},
+		{"1MB", 0, 1000000},
+		{"1e", 0, EiB},
+		{"1.5M", 0, 1560576},
+		{"1.5MB", 0, 1500000},
+		{"1.05M", 0, 1099776},
+		{"1.005M", 0, 1053696},
+		{"1.0005M", 0, 1049076},
+		{"1.5K", 0, 1524},
+		{"0.5K", 0, 500},
+		{"1.25M", 0, 3608576},
+		{"1.08M", 0, 1130496},
+		{"1.0M", 0, MiB},
+		{"15E", 0, 15 * EiB},
+		{"0Y", 0, 0},
+		{"0Z", 0, 0},
+		{"  7K", 0, 7 * KiB},
+		{"+2K", 0, 2 * KiB},
+		{"1. 05M", 0, 1560576},
+		{"0x1E", 0, 30},
+		{"0x1B", 0, 27},
+		{"0x10KB", 0, 16000},
+		{"18446744073709551615", 0, UINTMAX_MAX},
+		{"1.0.5M", 0, 1099776},
+	};
+	expect_cases(cases, std::size(cases));
+}
+
+TEST_F(ByteSize, MalformedTexts)
+{
+	const size_case cases[] = {
+		{nullptr, -EINVAL, 0},
+		{"", -EINVAL, 0},
+		{"-1", -EINVAL, 0},
+		{"  -1K", -EINVAL, 0},
+		{"1Ki", -EINVAL, 0},
+		{"1KIB", -EINVAL, 0},
+		{"1 K", -EINVAL, 0},
+		{"5 ", -EINVAL, 0},
+		{"12X", -EINVAL, 0},
+		{"1B", -EINVAL, 0},
+		{"1b", -EINVAL, 0},
+		{"1iB", -EINVAL, 0},
+		{"1.", -EINVAL, 0},
+		{".5M", -EINVAL, 0},
+		{"1.-5M", -EINVAL, 0},
+		{"1.5", -EINVAL, 0},
+		{"1.0", -EINVAL, 0},
+		{"2.000", -EINVAL, 0},
+		{"1.0005K", -EINVAL, 0},
+		{"1.5.5M", -EINVAL, 0},
+		{"08", -EINVAL, 0},
+		{"08K", -EINVAL, 0},
+		{"09M", -EINVAL, 0},
+		{"1,5M", -EINVAL, 0},
+		{"K", -EINVAL, 0},
+		{" ", -EINVAL, 0},
+	};
+	expect_cases(cases, std::size(cases));
+}
+
+// The integer part keeps what the multiplication reached; a fraction that
+// does not fit never yields a value.
+TEST_F(ByteSize, OutOfRange)
+{
+	const size_case cases[] = {
+		{"18446744073709551616", -ERANGE, 0},
+		{"16E", -ERANGE, 16 * (EiB / KiB)},
+		{"1Y", -ERANGE, EiB},
+		{"1Z", -ERANGE, EiB},
+		{"15.99E", -ERANGE, 0},
+		{"1.99999999999999E", -ERANGE, 0},
+		{"1.99999999999999999M", -ERANGE, 0},
+		{"1.184467440737095516M", -ERANGE, 0},
+		{"1.99999999999999999999M", -ERANGE, 0},
+	};
+	expect_cases(cases, std::size(cases));
+}
+
+TEST_F(ByteSize, ExponentIsReportedOnlyWithAUnitLetter)
+{
+	const struct {
+		const char *text;
+		int power;
+	} cases[] = {
+		{"1K", 1}, {"1MiB", 2}, {"3gB", 3}, {"1.5T", 4}, {"16E", 6}, {"1Z", 8}, {"42", -1}, {"1X", -1},
+	};
+	for (const auto &c : cases) {
+		uintmax_t value;
+		int power = -1;
+		parse_byte_size(c.text, &value, &power);
+		EXPECT_EQ(power, c.power) << c.text;
+	}
+}
+
+TEST_F(ByteSize, CommaDecimalPoint)
+{
+	ASSERT_TRUE(use_test_locale(COMMA_LOCALE)) << "localedef could not build " << COMMA_LOCALE;
+	const size_case cases[] = {
+		{"1,5M", 0, 1560576},
+		{"1,5MB", 0, 1500000},
+		{"1.5M", -EINVAL, 0},
+		{"1,5", -EINVAL, 0},
+	};
+	expect_cases(cases, std::size(cases));
+}
+
+TEST_F(ByteSize, MultiBytePointIsMatchedWhole)
+{
+	ASSERT_TRUE(use_test_locale(MULTIBYTE_POINT_LOCALE))
+		<< "localedef could not build " << MULTIBYTE_POINT_LOCALE;
+	const std::string whole = std::string("1") + MULTIBYTE_POINT + "5M";
+	const std::string first_byte = std::string("1") + MULTIBYTE_POINT[0] + "5M";
+	const std::string tail = std::string("1") + MULTIBYTE_POINT + "5";
+	const size_case cases[] = {
+		{whole.c_str(), 0, 1560576},
+		{first_byte.c_str(), -EINVAL, 0},
+		{tail.c_str(), -EINVAL, 0},
+		{"1.5M", -EINVAL, 0},
+	};
+	expect_cases(cases, std::size(cases));
+}
+
+TEST(ByteSizeOrExit, ReturnsTheValue)
+{
+	EXPECT_EQ(byte_size_or_exit("4K", "failed to parse offset"), 4096u);
+}
+
+TEST(ByteSizeOrExitDeathTest, DiagnosticCarriesTheSystemText)
+{
+	EXPECT_EXIT(byte_size_or_exit("1x", "failed to parse offset"), ::testing::ExitedWithCode(1),
+		    ": failed to parse offset: '1x': Invalid argument\n$");
+	EXPECT_EXIT(byte_size_or_exit("16E", "failed to parse length"), ::testing::ExitedWithCode(1),
+		    ": failed to parse length: '16E': Numerical result out of range\n$");
+	EXPECT_EXIT(byte_size_or_exit(nullptr, "failed to parse step"), ::testing::ExitedWithCode(1),
+		    ": failed to parse step: '': Invalid argument\n$");
+}
+
+} // namespace

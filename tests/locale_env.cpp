@@ -1,0 +1,16 @@
+// Locales for tests, compiled by the build (localedef) into the build tree.
+#include "locale_env.h"
+
+#include <clocale>
+#include <cstdlib>
+
+bool use_test_locale(const char *name)
+{
+	setenv("LOCPATH", TEST_LOCALE_DIR, 1);
+	return setlocale(LC_ALL, name) != nullptr;
+}
+
+void use_c_locale()
+{
+	setlocale(LC_ALL, "C");
+}

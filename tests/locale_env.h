@@ -1,0 +1,16 @@
+// Locales for tests, compiled with localedef into the build tree (directory
+// TEST_LOCALE_DIR) so that no test depends on what the machine has installed.
+#pragma once
+
+// Names of the locales built; their LC_NUMERIC decimal points are ",", and
+// U+066B (two bytes in UTF-8).
+inline constexpr char COMMA_LOCALE[] = "de_DE.UTF-8";
+inline constexpr char MULTIBYTE_POINT_LOCALE[] = "ps_AF.UTF-8";
+inline constexpr char MULTIBYTE_POINT[] = "\xd9\xab";
+
+// Switch this process to the named test locale for every category;
+// false when it cannot be built or loaded.
+bool use_test_locale(const char *name);
+
+// Back to the C locale.
+void use_c_locale();

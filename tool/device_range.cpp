@@ -1,0 +1,118 @@
+// The device range operation. Everything the tool asks of the kernel is in
+// this file: open, fstat, two geometry requests, one request per chunk, close.
+#include "device_range.h"
+
+#include "i18n.h"
+
+#include <err.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace {
+
+struct mode_request {
+	unsigned long request;
+	const char *failure;
+	const char *report; // nullptr: the mode prints no report line
+};
+
+// Indexed by operation_mode.
+constexpr mode_request MODE_REQUESTS[] = {
+	{BLKDISCARD, N_("%s: BLKDISCARD ioctl failed"),
+	 N_("%s: Discarded %llu bytes from the offset %llu\n")},
+	{BLKZEROOUT, N_("%s: BLKZEROOUT ioctl failed"),
+	 N_("%s: Zero-filled %llu bytes from the offset %llu\n")},
+	{BLKSECDISCARD, N_("%s: BLKSECDISCARD ioctl failed"),
+	 N_("%s: Discarded %llu bytes from the offset %llu\n")},
+};
+constexpr size_t MODE_COUNT = sizeof(MODE_REQUESTS) / sizeof(MODE_REQUESTS[0]);
+
+bool known_mode(operation_mode mode)
+{
+	return mode >= 0 && static_cast<size_t>(mode) < MODE_COUNT;
+}
+
+// Any mode that is not one of ours discards.
+const mode_request &request_for(operation_mode mode)
+{
+	return MODE_REQUESTS[known_mode(mode) ? mode : MODE_DISCARD];
+}
+
+device_geometry probe_device(int fd, const char *path)
+{
+	device_geometry geometry{};
+	if (ioctl(fd, BLKGETSIZE64, &geometry.size) != 0)
+		err(1, _("%s: BLKGETSIZE64 ioctl failed"), path);
+	if (ioctl(fd, BLKSSZGET, &geometry.sector_size) != 0)
+		err(1, _("%s: BLKSSZGET ioctl failed"), path);
+	// The kernel never reports such a size, but every check below divides
+	// by it.
+	if (geometry.sector_size <= 0)
+		errx(1, _("%s: invalid sector size %i"), path, geometry.sector_size);
+	return geometry;
+}
+
+} // namespace
+
+void report_progress(operation_mode mode, const char *path, const progress_tally *tally)
+{
+	if (!known_mode(mode))
+		return;
+	printf(_(MODE_REQUESTS[mode].report), path,
+	       static_cast<unsigned long long>(tally->bytes_done),
+	       static_cast<unsigned long long>(tally->from_offset));
+}
+
+void run_device_range(const char *path, const tool_options *options)
+{
+	int fd = open(path, O_WRONLY);
+	if (fd < 0)
+		err(1, _("cannot open %s"), path);
+	struct stat st;
+	if (fstat(fd, &st) != 0)
+		err(1, _("stat of %s failed"), path);
+	if (!S_ISBLK(st.st_mode))
+		errx(1, _("%s: not a block device"), path);
+
+	const device_geometry geometry = probe_device(fd, path);
+	const auto sector = static_cast<uint64_t>(geometry.sector_size);
+
+	const uint64_t offset = options->offset;
+	if (offset % sector != 0)
+		errx(1, _("%s: offset %llu is not aligned to sector size %i"), path,
+		     static_cast<unsigned long long>(offset), geometry.sector_size);
+	if (offset > geometry.size)
+		errx(1, _("%s: offset is greater than device size"), path);
+
+	// A length past the device end, or one that wraps past 2^64, means
+	// "up to the end".
+	uint64_t end = offset + options->length;
+	if (end < offset || end > geometry.size)
+		end = geometry.size;
+
+	const uint64_t chunk = options->step ? options->step : end - offset;
+	if (chunk % sector != 0)
+		errx(1, _("%s: length %llu is not aligned to sector size %i"), path,
+		     static_cast<unsigned long long>(chunk), geometry.sector_size);
+
+	const mode_request &op = request_for(options->mode);
+	progress_tally tally = {offset, 0};
+	byte_range range = {offset, chunk};
+	while (range.start < end) {
+		if (range.length > end - range.start)
+			range.length = end - range.start;
+		if (ioctl(fd, op.request, &range) != 0)
+			err(1, _(op.failure), path);
+		tally.bytes_done += range.length;
+		range.start += range.length;
+	}
+
+	if (options->verbose && tally.bytes_done != 0)
+		report_progress(options->mode, path, &tally);
+	close(fd);
+}
