@@ -2,6 +2,7 @@
 // this file: open, fstat, two geometry requests, one request per chunk, close.
 #include "device_range.h"
 
+#include "clock.h"
 #include "i18n.h"
 
 #include <err.h>
@@ -103,12 +104,27 @@ void run_device_range(const char *path, const tool_options *options)
 	const mode_request &op = request_for(options->mode);
 	progress_tally tally = {offset, 0};
 	byte_range range = {offset, chunk};
+	// An unreadable clock leaves the readings at zero; the walk goes on.
+	struct timeval last = {};
+	monotonic_timestamp(&last);
+	// A single request has nothing to pace: only the final line reports it.
+	const bool paced = options->verbose && options->step != 0;
 	while (range.start < end) {
 		if (range.length > end - range.start)
 			range.length = end - range.start;
 		if (ioctl(fd, op.request, &range) != 0)
 			err(1, _(op.failure), path);
 		tally.bytes_done += range.length;
+		if (paced) {
+			struct timeval now = {};
+			monotonic_timestamp(&now);
+			if (progress_due(&last, &now)) {
+				report_progress(options->mode, path, &tally);
+				tally.from_offset += tally.bytes_done;
+				tally.bytes_done = 0;
+				last = now;
+			}
+		}
 		range.start += range.length;
 	}
 

@@ -2,6 +2,8 @@
 // range, and hand it to the kernel chunk by chunk.
 #pragma once
 
+#include <sys/time.h>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -44,3 +46,11 @@ struct progress_tally {
 void run_device_range(const char *path, const tool_options *options);
 
 void report_progress(operation_mode mode, const char *path, const progress_tally *tally);
+
+// A progress line is due once a whole second has passed since last: the
+// seconds went up by two, or by one without the microseconds going down.
+inline bool progress_due(const struct timeval *last, const struct timeval *now)
+{
+	return now->tv_sec > last->tv_sec &&
+	       (now->tv_usec >= last->tv_usec || now->tv_sec > last->tv_sec + 1);
+}

@@ -3,6 +3,7 @@
 #include "byte_size.h"
 #include "device_range.h"
 #include "i18n.h"
+#include "stream_close.h"
 
 #include <err.h>
 #include <errno.h>
@@ -54,6 +55,7 @@ int main(int argc, char **argv)
 	setlocale(LC_ALL, "");
 	bindtextdomain(HOSTKIT_TEXT_DOMAIN, LOCALEDIR);
 	textdomain(HOSTKIT_TEXT_DOMAIN);
+	atexit(finish_standard_streams);
 
 	tool_options options = {0, UINT64_MAX, 0, MODE_DISCARD, false};
 
