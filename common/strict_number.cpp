@@ -1,0 +1,125 @@
+// Text to integer, double or timeval: the strict counterparts of the C
+// library's conversions, which accept a number only when it is the whole
+// text. Narrow types go through the wider member of the same signedness.
+#include "strict_number.h"
+
+#include "exit_report.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+namespace {
+
+// The system text is only worth showing for a range error; any other errno
+// a conversion may leave says nothing more than the text itself.
+[[noreturn]] void exit_bad_number(const char *message, const char *text)
+{
+	exit_bad_text(errno == ERANGE, message, text);
+}
+
+[[noreturn]] void exit_out_of_range(const char *message, const char *text)
+{
+	errno = ERANGE;
+	exit_bad_number(message, text);
+}
+
+// Every base member: the conversion must take a character, report nothing
+// and end where the text ends. A range error is reported as such even when
+// characters follow the number.
+template <typename Convert>
+auto convert_or_exit(const char *text, const char *message, Convert convert)
+{
+	char *end = nullptr;
+	errno = 0;
+	if (!text || !*text)
+		exit_bad_number(message, text);
+	auto value = convert(text, &end);
+	if (errno || end == text || (end && *end))
+		exit_bad_number(message, text);
+	return value;
+}
+
+} // namespace
+
+intmax_t text_to_int64_or_exit(const char *text, const char *message)
+{
+	return convert_or_exit(text, message,
+	    [](const char *s, char **end) { return strtoimax(s, end, 10); });
+}
+
+int32_t text_to_int32_or_exit(const char *text, const char *message)
+{
+	intmax_t v = text_to_int64_or_exit(text, message);
+	if (v < INT32_MIN || v > INT32_MAX)
+		exit_out_of_range(message, text);
+	return static_cast<int32_t>(v);
+}
+
+int16_t text_to_int16_or_exit(const char *text, const char *message)
+{
+	int32_t v = text_to_int32_or_exit(text, message);
+	if (v < INT16_MIN || v > INT16_MAX)
+		exit_out_of_range(message, text);
+	return static_cast<int16_t>(v);
+}
+
+uintmax_t text_to_uint64_or_exit(const char *text, const char *message)
+{
+	return convert_or_exit(text, message,
+	    [](const char *s, char **end) { return strtoumax(s, end, 10); });
+}
+
+uint32_t text_to_uint32_or_exit(const char *text, const char *message)
+{
+	uintmax_t v = text_to_uint64_or_exit(text, message);
+	if (v > UINT32_MAX)
+		exit_out_of_range(message, text);
+	return static_cast<uint32_t>(v);
+}
+
+uint16_t text_to_uint16_or_exit(const char *text, const char *message)
+{
+	uint32_t v = text_to_uint32_or_exit(text, message);
+	if (v > UINT16_MAX)
+		exit_out_of_range(message, text);
+	return static_cast<uint16_t>(v);
+}
+
+double text_to_double_or_exit(const char *text, const char *message)
+{
+	return convert_or_exit(text, message,
+	    [](const char *s, char **end) { return strtod(s, end); });
+}
+
+long text_to_long_or_exit(const char *text, const char *message)
+{
+	return convert_or_exit(text, message,
+	    [](const char *s, char **end) { return strtol(s, end, 10); });
+}
+
+unsigned long text_to_ulong_or_exit(const char *text, const char *message)
+{
+	return convert_or_exit(text, message,
+	    [](const char *s, char **end) { return strtoul(s, end, 10); });
+}
+
+void text_to_timeval_or_exit(const char *text, struct timeval *tv, const char *message)
+{
+	double d = text_to_double_or_exit(text, message);
+
+	// Converting a double whose whole part the seconds field cannot hold
+	// is undefined; infinities and NaN fail these comparisons too.
+	const double limit = std::ldexp(1.0, std::numeric_limits<time_t>::digits);
+	double whole = std::trunc(d);
+	if (!(whole >= -limit && whole < limit))
+		exit_out_of_range(message, text);
+
+	time_t seconds = static_cast<time_t>(d);
+	double fraction = d - static_cast<double>(seconds);
+	tv->tv_sec = seconds;
+	tv->tv_usec = static_cast<int32_t>(fraction * 1000000.0);
+}

@@ -1,0 +1,261 @@
+// Strict numeric conversions: accepted texts and their values, the widths of
+// this platform's long and time_t, and the one diagnostic line of a refusal.
+#include "strict_number.h"
+#include "locale_env.h"
+
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr char MESSAGE[] = "bad number";
+
+// Every member seen alike: the value it returns, as text.
+struct member {
+	const char *name;
+	std::string (*value)(const char *text);
+};
+
+template <auto convert>
+std::string integer_value(const char *text)
+{
+	return std::to_string(convert(text, MESSAGE));
+}
+
+const member INT64 = {"int64", integer_value<text_to_int64_or_exit>};
+const member INT32 = {"int32", integer_value<text_to_int32_or_exit>};
+const member INT16 = {"int16", integer_value<text_to_int16_or_exit>};
+const member UINT64 = {"uint64", integer_value<text_to_uint64_or_exit>};
+const member UINT32 = {"uint32", integer_value<text_to_uint32_or_exit>};
+const member UINT16 = {"uint16", integer_value<text_to_uint16_or_exit>};
+const member LONG = {"long", integer_value<text_to_long_or_exit>};
+const member ULONG = {"ulong", integer_value<text_to_ulong_or_exit>};
+
+// Shortest round-trip form, the same in every locale.
+std::string double_value(const char *text)
+{
+	char buf[64];
+	double d = text_to_double_or_exit(text, MESSAGE);
+	return std::string(buf, std::to_chars(buf, buf + sizeof buf, d).ptr);
+}
+
+std::string timeval_value(const char *text)
+{
+	timeval tv{};
+	text_to_timeval_or_exit(text, &tv, MESSAGE);
+	return std::to_string(tv.tv_sec) + " s " + std::to_string(tv.tv_usec) + " us";
+}
+
+const member DOUBLE = {"double", double_value};
+const member TIMEVAL = {"timeval", timeval_value};
+
+const member *const INTEGER_MEMBERS[] = {&INT64, &INT32, &INT16, &UINT64,
+					 &UINT32, &UINT16, &LONG, &ULONG};
+const member *const ALL_MEMBERS[] = {&INT64, &INT32, &INT16, &UINT64, &UINT32,
+				     &UINT16, &LONG, &ULONG, &DOUBLE, &TIMEVAL};
+
+struct accept_case {
+	const member *m;
+	const char *text;
+	const char *value;
+};
+
+// A success leaves errno 0, whatever it was before.
+void expect_accepted(const std::vector<accept_case> &cases)
+{
+	for (const auto &c : cases) {
+		errno = EBUSY;
+		EXPECT_EQ(c.m->value(c.text), c.value) << c.m->name << " '" << c.text << "'";
+		EXPECT_EQ(errno, 0) << c.m->name << " '" << c.text << "'";
+	}
+}
+
+struct refusal {
+	const member *m;
+	const char *text;
+	bool range; // err with ERANGE's text, else errx
+};
+
+std::string regex_quoted(const char *text)
+{
+	std::string s;
+	for (; *text; text++) {
+		if (strchr("\\^$.|?*+()[]{}", *text))
+			s += '\\';
+		s += *text;
+	}
+	return s;
+}
+
+void expect_refused(const std::vector<refusal> &cases)
+{
+	for (const auto &c : cases) {
+		std::string line = std::string(": ") + MESSAGE + ": '" + regex_quoted(c.text ? c.text : "") + "'";
+		if (c.range)
+			line += ": Numerical result out of range";
+		EXPECT_EXIT(c.m->value(c.text), ::testing::ExitedWithCode(1), line + "\n$")
+			<< c.m->name << " '" << (c.text ? c.text : "(null)") << "'";
+	}
+}
+
+class StrictNumber : public ::testing::Test {
+protected:
+	void SetUp() override { use_c_locale(); }
+	void TearDown() override { use_c_locale(); }
+};
+using StrictNumberDeathTest = StrictNumber;
+
+TEST_F(StrictNumber, SyntaxSharedByTheIntegerMembers)
+{
+	std::vector<accept_case> cases;
+	for (const member *m : INTEGER_MEMBERS)
+		for (auto [text, value] : {std::pair{"  42", "42"}, {"+7", "7"}, {"010", "10"}, {"0", "0"}})
+			cases.push_back({m, text, value});
+	expect_accepted(cases);
+}
+
+TEST_F(StrictNumber, LimitsAndWrappedNegatives)
+{
+	expect_accepted({
+		{&INT64, "-9223372036854775808", "-9223372036854775808"},
+		{&INT64, "9223372036854775807", "9223372036854775807"},
+		{&INT32, "-2147483648", "-2147483648"},
+		{&INT32, "2147483647", "2147483647"},
+		{&INT16, "32767", "32767"},
+		{&INT16, "-32768", "-32768"},
+		{&UINT64, "18446744073709551615", "18446744073709551615"},
+		{&UINT64, "-1", "18446744073709551615"},
+		{&UINT64, "-18446744073709551615", "1"},
+		{&UINT32, "4294967295", "4294967295"},
+		{&UINT32, "-18446744073709551615", "1"},
+		{&UINT16, "65535", "65535"},
+		{&UINT16, "-18446744073709551615", "1"},
+		{&DOUBLE, "1e3", "1000"},
+		{&DOUBLE, "0x1p4", "16"},
+		{&DOUBLE, " -2.5", "-2.5"},
+		{&DOUBLE, "inf", "inf"},
+		{&DOUBLE, "nan", "nan"},
+	});
+}
+
+// Where long is 32 bits wide the first ulong row fails and the second gives
+// 4294967295; here both follow the 64-bit conversions.
+TEST_F(StrictNumber, LongIs64BitsWideHere)
+{
+	expect_accepted({
+		{&ULONG, "-18446744073709551615", "1"},
+		{&ULONG, "-1", "18446744073709551615"},
+		{&LONG, "2147483648", "2147483648"},
+		{&LONG, "-9223372036854775808", "-9223372036854775808"},
+		{&LONG, "9223372036854775807", "9223372036854775807"},
+	});
+}
+
+// Both fields truncated toward zero, never rounded or normalised.
+TEST_F(StrictNumber, TimevalSplitsSecondsAndMicroseconds)
+{
+	expect_accepted({
+		{&TIMEVAL, "1.5", "1 s 500000 us"},
+		{&TIMEVAL, "3", "3 s 0 us"},
+		{&TIMEVAL, "0.000001", "0 s 1 us"},
+		{&TIMEVAL, "0.0000005", "0 s 0 us"},
+		{&TIMEVAL, "1.001", "1 s 999 us"},
+		{&TIMEVAL, "12.345678", "12 s 345677 us"},
+		{&TIMEVAL, "-1.5", "-1 s -500000 us"},
+		{&TIMEVAL, "-0.25", "0 s -250000 us"},
+	});
+}
+
+// A 64-bit time_t holds every double below 2^63 in magnitude; the reference
+// 32-bit field would refuse these.
+TEST_F(StrictNumber, TimevalSecondsAre64BitsWideHere)
+{
+	expect_accepted({
+		{&TIMEVAL, "4294967296.5", "4294967296 s 500000 us"},
+		{&TIMEVAL, "-9223372036854775808", "-9223372036854775808 s 0 us"},
+		{&TIMEVAL, "9223372036854774784", "9223372036854774784 s 0 us"},
+	});
+}
+
+TEST_F(StrictNumber, DecimalPointOfTheLocale)
+{
+	ASSERT_TRUE(use_test_locale(COMMA_LOCALE)) << "localedef could not build " << COMMA_LOCALE;
+	expect_accepted({{&DOUBLE, "1,5", "1.5"}, {&TIMEVAL, "1,25", "1 s 250000 us"}});
+	ASSERT_TRUE(use_test_locale(MULTIBYTE_POINT_LOCALE))
+		<< "localedef could not build " << MULTIBYTE_POINT_LOCALE;
+	const std::string text = std::string("1") + MULTIBYTE_POINT + "5";
+	expect_accepted({{&DOUBLE, text.c_str(), "1.5"}});
+}
+
+TEST_F(StrictNumberDeathTest, NoNumberOrTextAfterItFailsWithoutSystemText)
+{
+	std::vector<refusal> cases;
+	for (const member *m : ALL_MEMBERS)
+		for (const char *text : {static_cast<const char *>(nullptr), "", "-", " ", "+", "x1"})
+			cases.push_back({m, text, false});
+	for (const member *m : INTEGER_MEMBERS)
+		for (const char *text : {"42 ", "0x10", "1.5", "4-2"})
+			cases.push_back({m, text, false});
+	cases.push_back({&DOUBLE, "1,5", false});
+	cases.push_back({&TIMEVAL, "1.5s", false});
+	expect_refused(cases);
+}
+
+TEST_F(StrictNumberDeathTest, OutOfRangeCarriesTheSystemText)
+{
+	expect_refused({
+		{&INT64, "9223372036854775808", true},
+		{&INT64, "-9223372036854775809", true},
+		{&INT64, "99999999999999999999x", true},
+		{&INT32, "2147483648", true},
+		{&INT32, "-2147483649", true},
+		{&INT16, "32768", true},
+		{&INT16, "-32769", true},
+		{&INT16, "99999999999", true},
+		{&UINT64, "18446744073709551616", true},
+		{&UINT32, "4294967296", true},
+		{&UINT32, "-1", true},
+		{&UINT16, "65536", true},
+		{&UINT16, "-1", true},
+		{&DOUBLE, "1e999", true},
+		{&DOUBLE, "-1e999", true},
+		{&DOUBLE, "1e-400", true},
+		{&TIMEVAL, "1e999", true},
+	});
+}
+
+TEST_F(StrictNumberDeathTest, LongIs64BitsWideHere)
+{
+	expect_refused({
+		{&LONG, "9223372036854775808", true},
+		{&LONG, "-9223372036854775809", true},
+		{&ULONG, "18446744073709551616", true},
+		{&ULONG, "-18446744073709551616", true},
+	});
+}
+
+// The seconds field is 64 bits wide here: 2^63 is the first value refused.
+TEST_F(StrictNumberDeathTest, TimevalRefusesWhatTheSecondsCannotHold)
+{
+	expect_refused({
+		{&TIMEVAL, "inf", true},
+		{&TIMEVAL, "-inf", true},
+		{&TIMEVAL, "nan", true},
+		{&TIMEVAL, "9223372036854775808", true},
+		{&TIMEVAL, "-9223372036854777856", true},
+		{&TIMEVAL, "1e19", true},
+	});
+}
+
+TEST_F(StrictNumberDeathTest, CommaLocaleRefusesThePoint)
+{
+	ASSERT_TRUE(use_test_locale(COMMA_LOCALE)) << "localedef could not build " << COMMA_LOCALE;
+	expect_refused({{&DOUBLE, "1.5", false}, {&TIMEVAL, "1.5", false}});
+}
+
+} // namespace
