@@ -1,5 +1,6 @@
 // The device range operation. Everything the tool asks of the kernel is in
-// this file: open, fstat, two geometry requests, one request per chunk, close.
+// this file: stat, open, fstat, two geometry requests, one request per chunk,
+// close.
 #include "device_range.h"
 
 #include "clock.h"
@@ -71,10 +72,14 @@ void report_progress(operation_mode mode, const char *path, const progress_tally
 
 void run_device_range(const char *path, const tool_options *options)
 {
+	struct stat st;
+	// Opening a FIFO for writing waits for a reader that may never come;
+	// a FIFO is no block device anyway, so it is turned away unopened.
+	if (stat(path, &st) == 0 && S_ISFIFO(st.st_mode))
+		errx(1, _("%s: not a block device"), path);
 	int fd = open(path, O_WRONLY);
 	if (fd < 0)
 		err(1, _("cannot open %s"), path);
-	struct stat st;
 	if (fstat(fd, &st) != 0)
 		err(1, _("stat of %s failed"), path);
 	if (!S_ISBLK(st.st_mode))
