@@ -1,0 +1,181 @@
+// The tool against real loop devices with 512- and 4096-byte sectors: what
+// each run leaves on the device, what it refuses, and what it says.
+#include "loop_device.h"
+#include "run_tool.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr uint64_t MiB = 1 << 20;
+constexpr uint64_t DEVICE_SIZE = 8 * MiB;
+constexpr int SECTOR_SIZES[] = {512, 4096};
+
+std::string sector_text(std::string text, int sector)
+{
+	const std::string s = std::to_string(sector);
+	for (size_t at = 0; (at = text.find("SECTOR", at)) != std::string::npos; at += s.size())
+		text.replace(at, 6, s);
+	return text;
+}
+
+struct wipe_case {
+	std::vector<std::string> args; // the device is appended
+	uint64_t zero_start;           // where the device must read zeros
+	uint64_t zero_length;
+	std::string out; // "DEV" stands for the device
+};
+
+// Every run starts from the pattern; afterwards exactly the range must read
+// zeros. A loop device discards by punching holes in its file, so discarded
+// ranges read zeros too.
+TEST(Device, ChangesExactlyTheRange)
+{
+	REQUIRE_LOOP_DEVICES();
+	const wipe_case cases[] = {
+		{{"-z", "-o", "1M", "-l", "2M"}, MiB, 2 * MiB, ""},
+		{{"-z", "-v", "-o", "1M", "-l", "2M"}, MiB, 2 * MiB,
+		 "DEV: Zero-filled 2097152 bytes from the offset 1048576\n"},
+		{{"-o", "3M", "-l", "2M"}, 3 * MiB, 2 * MiB, ""},
+		{{"-v", "-o", "3M", "-l", "2M"}, 3 * MiB, 2 * MiB,
+		 "DEV: Discarded 2097152 bytes from the offset 3145728\n"},
+		{{"-v"}, 0, DEVICE_SIZE, "DEV: Discarded 8388608 bytes from the offset 0\n"},
+		{{"-z", "-v"}, 0, DEVICE_SIZE, "DEV: Zero-filled 8388608 bytes from the offset 0\n"},
+		// Stepped: 768 KiB chunks, the last one 256 KiB.
+		{{"-z", "-v", "-o", "4M", "-p", "768K"}, 4 * MiB, 4 * MiB,
+		 "DEV: Zero-filled 4194304 bytes from the offset 4194304\n"},
+		{{"-o", "12K", "-l", "2560K", "-p", "1M"}, 12 * 1024, 2560 * 1024, ""},
+		// Past the end, or wrapping past 2^64: up to the end. The length
+		// itself need not be aligned once it is clamped.
+		{{"-z", "-o", "7M", "-l", "5M"}, 7 * MiB, MiB, ""},
+		{{"-z", "-o", "6M", "-l", "3000001"}, 6 * MiB, 2 * MiB, ""},
+		{{"-z", "-o", "7M", "-l", "18446744073709551104"}, 7 * MiB, MiB, ""},
+		// Nothing to do: no request, no line, success.
+		{{"-z", "-v", "-o", "8M"}, 0, 0, ""},
+		{{"-z", "-v", "-l", "0"}, 0, 0, ""},
+		{{"-z", "-v", "-o", "2M", "-l", "0", "-p", "1M"}, 0, 0, ""},
+	};
+	for (int sector : SECTOR_SIZES) {
+		loop_device dev;
+		ASSERT_TRUE(attach_loop_device(&dev, DEVICE_SIZE, sector));
+		for (const wipe_case &c : cases) {
+			ASSERT_TRUE(fill_pattern(dev));
+			std::vector<std::string> args = c.args;
+			args.push_back(dev.path);
+			const std::string cmd = command_text(args) + " (sector size " +
+						std::to_string(sector) + ")";
+			const tool_result r = run_sectrim(args);
+			EXPECT_EQ(r.status, 0) << cmd << "\nstderr: " << r.err;
+			EXPECT_EQ(r.out, with_device(c.out, dev.path)) << cmd;
+			EXPECT_EQ(r.err, "") << cmd;
+			EXPECT_TRUE(check_contents(dev, c.zero_start, c.zero_length)) << cmd;
+		}
+	}
+}
+
+struct refusal_case {
+	int sector; // the sector size the row is for; 0: every one
+	std::vector<std::string> args; // the device is appended
+	std::string err; // "DEV" and "SECTOR" stand for the device and its sector size
+};
+
+// Refused runs exit 1 with one exact diagnostic, print nothing on standard
+// output, and leave every byte as it was.
+TEST(Device, RefusesAndLeavesTheDeviceAlone)
+{
+	REQUIRE_LOOP_DEVICES();
+	const refusal_case cases[] = {
+		{0, {"-o", "100"}, "sectrim: DEV: offset 100 is not aligned to sector size SECTOR\n"},
+		{4096, {"-o", "512"}, "sectrim: DEV: offset 512 is not aligned to sector size 4096\n"},
+		{4096, {"-z", "-o", "1M", "-l", "512"},
+		 "sectrim: DEV: length 512 is not aligned to sector size 4096\n"},
+		{0, {"-z", "-l", "1000"}, "sectrim: DEV: length 1000 is not aligned to sector size SECTOR\n"},
+		{0, {"-z", "-l", "1048577"},
+		 "sectrim: DEV: length 1048577 is not aligned to sector size SECTOR\n"},
+		// With a step only the step is tested, whatever the length.
+		{0, {"-z", "-l", "4M", "-p", "1000"},
+		 "sectrim: DEV: length 1000 is not aligned to sector size SECTOR\n"},
+		{0, {"-z", "-v", "-o", "8196K"}, "sectrim: DEV: offset is greater than device size\n"},
+		{0, {"-z", "-o", "1T"}, "sectrim: DEV: offset is greater than device size\n"},
+		// Alignment is checked before the bound.
+		{0, {"-z", "-o", "1099511627777"},
+		 "sectrim: DEV: offset 1099511627777 is not aligned to sector size SECTOR\n"},
+		// Loop devices do not do secure discard; the kernel's answer is
+		// passed on.
+		{0, {"-s", "-v"}, "sectrim: DEV: BLKSECDISCARD ioctl failed: Operation not supported\n"},
+		{0, {"-s", "-o", "1M", "-l", "1M", "-p", "512K"},
+		 "sectrim: DEV: BLKSECDISCARD ioctl failed: Operation not supported\n"},
+	};
+	for (int sector : SECTOR_SIZES) {
+		loop_device dev;
+		ASSERT_TRUE(attach_loop_device(&dev, DEVICE_SIZE, sector));
+		ASSERT_TRUE(fill_pattern(dev));
+		for (const refusal_case &c : cases) {
+			if (c.sector != 0 && c.sector != sector)
+				continue;
+			std::vector<std::string> args = c.args;
+			args.push_back(dev.path);
+			const std::string cmd = command_text(args) + " (sector size " +
+						std::to_string(sector) + ")";
+			const tool_result r = run_sectrim(args);
+			EXPECT_EQ(r.status, 1) << cmd;
+			EXPECT_EQ(r.out, "") << cmd;
+			EXPECT_EQ(r.err, sector_text(with_device(c.err, dev.path), sector)) << cmd;
+			EXPECT_TRUE(check_contents(dev, 0, 0)) << cmd;
+		}
+	}
+}
+
+std::string file_text(const std::string &path)
+{
+	std::ifstream in(path);
+	std::stringstream text;
+	text << in.rdbuf();
+	return text.str();
+}
+
+// Paths that are not block devices, which need no privilege to try.
+TEST(Device, NotABlockDevice)
+{
+	temp_file regular, fifo;
+	{
+		std::ofstream(regular.path) << "precious data\n";
+	}
+	// Opening a FIFO for writing would wait for a reader forever.
+	ASSERT_EQ(unlink(fifo.path.c_str()), 0);
+	ASSERT_EQ(mkfifo(fifo.path.c_str(), 0600), 0) << strerror(errno);
+	const struct {
+		std::string path;
+		std::string err;
+	} cases[] = {
+		{regular.path, "sectrim: " + regular.path + ": not a block device\n"},
+		{"/dev/null", "sectrim: /dev/null: not a block device\n"},
+		{fifo.path, "sectrim: " + fifo.path + ": not a block device\n"},
+		{"/nonexistent/hostkit-test-device",
+		 "sectrim: cannot open /nonexistent/hostkit-test-device: No such file or directory\n"},
+		{"/", "sectrim: cannot open /: Is a directory\n"},
+	};
+	for (const auto &c : cases) {
+		for (const char *mode : {"-v", "-z", "-s"}) {
+			const std::vector<std::string> args = {mode, c.path};
+			const tool_result r = run_sectrim(args);
+			EXPECT_EQ(r.status, 1) << command_text(args);
+			EXPECT_EQ(r.out, "") << command_text(args);
+			EXPECT_EQ(r.err, c.err) << command_text(args);
+		}
+	}
+	EXPECT_EQ(file_text(regular.path), "precious data\n");
+}
+
+} // namespace

@@ -1,0 +1,230 @@
+// Fault injection for tests of the sectrim binary, loaded with LD_PRELOAD.
+// It stands between the program and the C library's ioctl and clock_gettime,
+// logs what the program asks for, and can fake, fail or slow the block
+// requests, all steered by the environment:
+//
+//   FAULT_LOG=<file>        one line per intercepted call, appended
+//   FAULT_SIZE=<u64>        the answer to BLKGETSIZE64
+//   FAULT_SECTOR=<int>      the answer to BLKSSZGET
+//   FAULT_FAKE=1            data requests succeed without reaching the kernel
+//   FAULT_FAIL_AT=<n>       the n-th data request (from 1) fails ...
+//   FAULT_FAIL_GEOMETRY=size|sector  ... or that geometry request does,
+//   FAULT_ERRNO=<number>    ... with this errno
+//   FAULT_DELAY_MS=<n>      sleep before every data request
+//
+// The shipped binary carries no test hooks; everything happens here.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+using ioctl_function = int (*)(int, unsigned long, ...);
+using clock_function = int (*)(clockid_t, timespec *);
+
+struct fault_config {
+	int log_fd; // -1: no log
+	bool fake;
+	bool have_size;
+	uint64_t size;
+	bool have_sector;
+	int sector;
+	long fail_at; // 0: no data request fails
+	bool fail_size;
+	bool fail_sector;
+	int fail_errno;
+	long delay_ms;
+};
+
+// Log names of the data requests; the log's readers depend on them.
+struct data_request {
+	unsigned long request;
+	const char *name;
+};
+constexpr data_request DATA_REQUESTS[] = {
+	{BLKDISCARD, "DISCARD"},
+	{BLKZEROOUT, "ZEROOUT"},
+	{BLKSECDISCARD, "SECDISCARD"},
+};
+
+[[noreturn]] void give_up(const char *what)
+{
+	dprintf(2, "fault_inject: %s\n", what);
+	_exit(125);
+}
+
+void *real_symbol(const char *name)
+{
+	void *sym = dlsym(RTLD_NEXT, name);
+	if (!sym)
+		give_up("cannot find the real functions");
+	return sym;
+}
+
+ioctl_function real_ioctl()
+{
+	static auto fn = reinterpret_cast<ioctl_function>(real_symbol("ioctl"));
+	return fn;
+}
+
+clock_function real_clock_gettime()
+{
+	static auto fn = reinterpret_cast<clock_function>(real_symbol("clock_gettime"));
+	return fn;
+}
+
+long long number_from_env(const char *name, long long fallback)
+{
+	const char *text = getenv(name);
+	if (!text || !*text)
+		return fallback;
+	char *end;
+	errno = 0;
+	long long value = strtoll(text, &end, 0);
+	if (errno != 0 || *end != '\0')
+		give_up("malformed number in the environment");
+	return value;
+}
+
+fault_config read_config()
+{
+	fault_config c = {};
+	c.log_fd = -1;
+	if (const char *log = getenv("FAULT_LOG"); log && *log) {
+		c.log_fd = open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+		if (c.log_fd < 0)
+			give_up("cannot open FAULT_LOG");
+	}
+	c.fake = number_from_env("FAULT_FAKE", 0) != 0;
+	if (const char *size = getenv("FAULT_SIZE"); size && *size) {
+		char *end;
+		errno = 0;
+		c.size = strtoull(size, &end, 0);
+		if (errno != 0 || *end != '\0' || *size == '-')
+			give_up("malformed FAULT_SIZE");
+		c.have_size = true;
+	}
+	if (getenv("FAULT_SECTOR")) {
+		c.sector = static_cast<int>(number_from_env("FAULT_SECTOR", 0));
+		c.have_sector = true;
+	}
+	c.fail_at = static_cast<long>(number_from_env("FAULT_FAIL_AT", 0));
+	if (const char *which = getenv("FAULT_FAIL_GEOMETRY"); which && *which) {
+		c.fail_size = strcmp(which, "size") == 0;
+		c.fail_sector = strcmp(which, "sector") == 0;
+		if (!c.fail_size && !c.fail_sector)
+			give_up("FAULT_FAIL_GEOMETRY is neither size nor sector");
+	}
+	c.fail_errno = static_cast<int>(number_from_env("FAULT_ERRNO", EIO));
+	c.delay_ms = static_cast<long>(number_from_env("FAULT_DELAY_MS", 0));
+	return c;
+}
+
+const fault_config &config()
+{
+	static const fault_config c = read_config();
+	return c;
+}
+
+// One write(2) per line on an O_APPEND descriptor, so lines never tear or
+// interleave, even between processes sharing a log.
+void log_line(const char *format, ...)
+{
+	if (config().log_fd < 0)
+		return;
+	char line[160];
+	va_list ap;
+	va_start(ap, format);
+	int n = vsnprintf(line, sizeof line - 1, format, ap);
+	va_end(ap);
+	if (n < 0 || static_cast<size_t>(n) >= sizeof line - 1)
+		give_up("log line too long");
+	line[n++] = '\n';
+	if (write(config().log_fd, line, static_cast<size_t>(n)) != n)
+		give_up("cannot write FAULT_LOG");
+}
+
+const data_request *find_data_request(unsigned long request)
+{
+	for (const data_request &d : DATA_REQUESTS)
+		if (d.request == request)
+			return &d;
+	return nullptr;
+}
+
+int fail_with(int error)
+{
+	errno = error;
+	return -1;
+}
+
+int data_ioctl(const data_request &d, int fd, void *arg)
+{
+	static long count;
+	const fault_config &c = config();
+	count++;
+	if (c.delay_ms > 0) {
+		timespec pause = {c.delay_ms / 1000, (c.delay_ms % 1000) * 1000000};
+		while (nanosleep(&pause, &pause) != 0 && errno == EINTR)
+			;
+	}
+	// Stamped after the delay: the time the request goes out, which is
+	// also the closest to the program's own clock reading after it.
+	timespec now;
+	real_clock_gettime()(CLOCK_MONOTONIC_RAW, &now);
+	const auto *range = static_cast<const uint64_t *>(arg);
+	log_line("%s %" PRIu64 " %" PRIu64 " %lld.%06ld", d.name, range[0], range[1],
+		 static_cast<long long>(now.tv_sec), now.tv_nsec / 1000);
+	if (count == c.fail_at)
+		return fail_with(c.fail_errno);
+	if (c.fake)
+		return 0;
+	return real_ioctl()(fd, d.request, arg);
+}
+
+} // namespace
+
+extern "C" int ioctl(int fd, unsigned long request, ...)
+{
+	va_list ap;
+	va_start(ap, request);
+	void *arg = va_arg(ap, void *);
+	va_end(ap);
+
+	const fault_config &c = config();
+	if (const data_request *d = find_data_request(request))
+		return data_ioctl(*d, fd, arg);
+	if (request == BLKGETSIZE64) {
+		log_line("GETSIZE64");
+		if (c.fail_size)
+			return fail_with(c.fail_errno);
+		if (c.have_size) {
+			memcpy(arg, &c.size, sizeof c.size);
+			return 0;
+		}
+	} else if (request == BLKSSZGET) {
+		log_line("SSZGET");
+		if (c.fail_sector)
+			return fail_with(c.fail_errno);
+		if (c.have_sector) {
+			memcpy(arg, &c.sector, sizeof c.sector);
+			return 0;
+		}
+	}
+	return real_ioctl()(fd, request, arg);
+}
+
+extern "C" int clock_gettime(clockid_t id, timespec *ts) noexcept
+{
+	log_line("CLOCK %d", static_cast<int>(id));
+	return real_clock_gettime()(id, ts);
+}

@@ -1,0 +1,244 @@
+// Running the real sectrim binary from tests, and reading the fault log.
+#include "run_tool.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+
+namespace {
+
+std::string variable_name(const std::string &entry)
+{
+	return entry.substr(0, entry.find('='));
+}
+
+// Apply one "NAME=value" or bare "NAME" to the environment list.
+void apply_setting(std::vector<std::string> *environment, const std::string &entry)
+{
+	const std::string name = variable_name(entry);
+	std::erase_if(*environment,
+		      [&](const std::string &e) { return variable_name(e) == name; });
+	if (entry.find('=') != std::string::npos)
+		environment->push_back(entry);
+}
+
+std::string read_all(int fd)
+{
+	std::string text;
+	char buf[4096];
+	if (lseek(fd, 0, SEEK_SET) != 0)
+		return "<cannot rewind captured stream>";
+	ssize_t n;
+	while ((n = read(fd, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
+		if (n > 0)
+			text.append(buf, static_cast<size_t>(n));
+	return text;
+}
+
+int64_t now_ms()
+{
+	timespec ts;
+	clock_gettime(CLOCK_MONOTONIC, &ts);
+	return int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Wait for the child, killing it once the deadline has passed.
+int wait_with_deadline(pid_t pid, int timeout_ms)
+{
+	const int64_t deadline = now_ms() + timeout_ms;
+	int wstatus = 0;
+	for (;;) {
+		pid_t r = waitpid(pid, &wstatus, WNOHANG);
+		if (r == pid || (r < 0 && errno != EINTR))
+			return wstatus;
+		if (now_ms() > deadline) {
+			kill(pid, SIGKILL);
+			while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR)
+				;
+			return wstatus;
+		}
+		const timespec pause = {0, 1000000};
+		nanosleep(&pause, nullptr);
+	}
+}
+
+} // namespace
+
+tool_result run_program(const char *path, const std::vector<std::string> &argv,
+			const std::vector<std::string> &env, int timeout_ms)
+{
+	std::vector<std::string> environment;
+	for (char **e = environ; *e; e++)
+		environment.emplace_back(*e);
+	apply_setting(&environment, "LC_ALL=C");
+	apply_setting(&environment, "LANGUAGE");
+	for (const std::string &entry : env)
+		apply_setting(&environment, entry);
+
+	std::vector<char *> child_argv, child_envp;
+	for (const std::string &a : argv)
+		child_argv.push_back(const_cast<char *>(a.c_str()));
+	child_argv.push_back(nullptr);
+	for (const std::string &e : environment)
+		child_envp.push_back(const_cast<char *>(e.c_str()));
+	child_envp.push_back(nullptr);
+
+	tool_result result = {-1, 0, "", ""};
+	// Memory files rather than pipes: the child can never block on a full
+	// pipe while the parent waits for it.
+	int out = memfd_create("tool-stdout", MFD_CLOEXEC);
+	int errs = memfd_create("tool-stderr", MFD_CLOEXEC);
+	if (out < 0 || errs < 0) {
+		result.err = std::string("<memfd_create: ") + strerror(errno) + ">";
+		return result;
+	}
+	fflush(nullptr);
+	pid_t pid = fork();
+	if (pid == 0) {
+		int null_in = open("/dev/null", O_RDONLY);
+		if (null_in < 0 || dup2(null_in, 0) < 0 || dup2(out, 1) < 0 || dup2(errs, 2) < 0)
+			_exit(126);
+		execve(path, child_argv.data(), child_envp.data());
+		dprintf(2, "<exec %s: %s>\n", path, strerror(errno));
+		_exit(127);
+	}
+	if (pid < 0) {
+		result.err = std::string("<fork: ") + strerror(errno) + ">";
+	} else {
+		int wstatus = wait_with_deadline(pid, timeout_ms);
+		if (WIFEXITED(wstatus))
+			result.status = WEXITSTATUS(wstatus);
+		else if (WIFSIGNALED(wstatus))
+			result.signal = WTERMSIG(wstatus);
+		result.out = read_all(out);
+		result.err = read_all(errs);
+	}
+	close(out);
+	close(errs);
+	return result;
+}
+
+tool_result run_sectrim(const std::vector<std::string> &args, const std::vector<std::string> &env)
+{
+	std::vector<std::string> argv = {"sectrim"};
+	argv.insert(argv.end(), args.begin(), args.end());
+	return run_program(SECTRIM_PATH, argv, env);
+}
+
+std::string command_text(const std::vector<std::string> &args)
+{
+	std::string text = "sectrim";
+	for (const std::string &a : args)
+		text += " " + (a.empty() ? std::string("''") : a);
+	return text;
+}
+
+temp_file::temp_file()
+{
+	const char *dir = getenv("TMPDIR");
+	std::string pattern = std::string(dir && *dir ? dir : "/tmp") + "/hostkit-test.XXXXXX";
+	int fd = mkstemp(pattern.data());
+	if (fd >= 0) {
+		close(fd);
+		path = pattern;
+	}
+}
+
+temp_file::~temp_file()
+{
+	if (!path.empty())
+		unlink(path.c_str());
+}
+
+std::vector<std::string> fault_env(const std::string &log_path,
+				   const std::vector<std::string> &settings)
+{
+	// An ASan build insists on being first in the link order; a preloaded
+	// library comes before it.
+	std::string asan = "ASAN_OPTIONS=";
+	if (const char *old = getenv("ASAN_OPTIONS"); old && *old)
+		asan += std::string(old) + ":";
+	asan += "verify_asan_link_order=0";
+
+	std::vector<std::string> env = {
+		std::string("LD_PRELOAD=") + FAULT_INJECT_PATH,
+		asan,
+		"FAULT_LOG=" + log_path,
+	};
+	env.insert(env.end(), settings.begin(), settings.end());
+	return env;
+}
+
+std::vector<fault_event> read_fault_log(const std::string &path)
+{
+	std::vector<fault_event> events;
+	std::ifstream in(path);
+	std::string line;
+	while (std::getline(in, line)) {
+		fault_event ev = {"", 0, 0, 0};
+		char name[16];
+		uint64_t start, length;
+		int64_t sec;
+		int clock_id, end = -1, usec_from = 0, usec_to = 0;
+		long usec;
+		const char *text = line.c_str();
+		if (sscanf(text, "%15s %" SCNu64 " %" SCNu64 " %" SCNd64 ".%n%ld%n", name, &start,
+			   &length, &sec, &usec_from, &usec, &usec_to) == 5 &&
+		    usec_to - usec_from == 6 && static_cast<size_t>(usec_to) == line.size() &&
+		    usec >= 0) {
+			ev = {name, start, length, sec * 1000000 + usec};
+		} else if (sscanf(text, "CLOCK %d%n", &clock_id, &end) == 1 &&
+			   static_cast<size_t>(end) == line.size()) {
+			ev = {"CLOCK", static_cast<uint64_t>(clock_id), 0, 0};
+		} else if (line == "GETSIZE64" || line == "SSZGET") {
+			ev.name = line;
+		} else {
+			ev.name = "BAD: " + line;
+		}
+		events.push_back(ev);
+	}
+	return events;
+}
+
+std::vector<std::string> request_texts(const std::vector<fault_event> &events)
+{
+	std::vector<std::string> texts;
+	for (const fault_event &ev : events)
+		if (ev.name == "DISCARD" || ev.name == "ZEROOUT" || ev.name == "SECDISCARD")
+			texts.push_back(ev.name + " " + std::to_string(ev.start) + " " +
+					std::to_string(ev.length));
+	return texts;
+}
+
+std::vector<std::string> request_names(const std::vector<fault_event> &events)
+{
+	std::vector<std::string> names;
+	for (const fault_event &ev : events)
+		if (ev.name != "CLOCK")
+			names.push_back(ev.name);
+	return names;
+}
+
+std::string with_device(std::string text, const std::string &path)
+{
+	for (size_t at = 0; (at = text.find("DEV", at)) != std::string::npos; at += path.size())
+		text.replace(at, 3, path);
+	return text;
+}
+
+std::vector<std::string> with_device(std::vector<std::string> texts, const std::string &path)
+{
+	for (std::string &t : texts)
+		t = with_device(t, path);
+	return texts;
+}

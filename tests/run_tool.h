@@ -1,0 +1,69 @@
+// Running the real sectrim binary from tests: exit status and both output
+// streams, with the fault-injection library preloaded when asked, and the
+// log that library writes read back as records.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct tool_result {
+	int status; // exit status; -1 when a signal ended the process
+	int signal; // the signal that ended it, else 0
+	std::string out;
+	std::string err;
+};
+
+// Run path with argv (argv[0] included) and the test's environment, changed
+// so that messages come out in English (LC_ALL=C, LANGUAGE unset), then by
+// env: "NAME=value" sets a variable, a bare "NAME" removes it. A process
+// still running after timeout_ms is killed (status -1, signal SIGKILL).
+tool_result run_program(const char *path, const std::vector<std::string> &argv,
+			const std::vector<std::string> &env = {}, int timeout_ms = 20000);
+
+// The same with the sectrim binary of this build, invoked as "sectrim".
+tool_result run_sectrim(const std::vector<std::string> &args,
+			const std::vector<std::string> &env = {});
+
+// "sectrim arg1 arg2 ..." for failure messages.
+std::string command_text(const std::vector<std::string> &args);
+
+// A fresh empty file under the temporary directory, removed with the record.
+struct temp_file {
+	std::string path;
+	temp_file();
+	~temp_file();
+	temp_file(const temp_file &) = delete;
+	temp_file &operator=(const temp_file &) = delete;
+};
+
+// Environment entries that preload the fault-injection library and make it
+// log to log_path, followed by settings ("FAULT_FAKE=1", ...).
+std::vector<std::string> fault_env(const std::string &log_path,
+				   const std::vector<std::string> &settings = {});
+
+// One line of the fault log. Data requests (DISCARD, ZEROOUT, SECDISCARD)
+// carry start, length and the raw monotonic time of issue in microseconds;
+// CLOCK carries the clock id in start; GETSIZE64 and SSZGET carry nothing.
+struct fault_event {
+	std::string name;
+	uint64_t start;
+	uint64_t length;
+	int64_t time_us;
+};
+
+// The log's lines in order; a line that does not parse becomes an event
+// named "BAD: <line>" so that comparisons show it.
+std::vector<fault_event> read_fault_log(const std::string &path);
+
+// The data requests of a log as "NAME start length", for comparing with an
+// expected column of requests.
+std::vector<std::string> request_texts(const std::vector<fault_event> &events);
+
+// The names of all events but the clock readings, in order.
+std::vector<std::string> request_names(const std::vector<fault_event> &events);
+
+// Every "DEV" in the texts replaced by the device path: test tables name the
+// device before it exists.
+std::string with_device(std::string text, const std::string &path);
+std::vector<std::string> with_device(std::vector<std::string> texts, const std::string &path);
