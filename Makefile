@@ -8,12 +8,12 @@ CMAKE_ARGS ?=
 CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX=$(PREFIX) \
 	-DHOSTKIT_WERROR=$(WERROR) $(CMAKE_ARGS)
 
-.PHONY: all build check demo install clean
+.PHONY: all build check demo install update-po clean asan-check lint fuzz coverage
 
 all: build
 
 build:
-	@scripts/install-deps.sh build test
+	@scripts/install-deps.sh build test package
 	$(CONFIGURE)
 	cmake --build $(BUILD) -j$(JOBS)
 
@@ -26,5 +26,37 @@ demo: build
 install: build
 	DESTDIR=$(DESTDIR) cmake --install $(BUILD)
 
+# Refresh po/hostkit.pot from the sources and merge it into every translation.
+update-po:
+	sh po/update-po.sh
+
+# Quality gates: sanitizers over the whole suite, static analysis, fuzzing
+# and coverage, each in a build tree of its own.
+FUZZ_SECONDS ?= 300
+
+asan-check:
+	@scripts/install-deps.sh build test
+	cmake --preset asan -DHOSTKIT_WERROR=$(WERROR)
+	cmake --build build-asan -j$(JOBS)
+	cd build-asan && ctest --output-on-failure -j$(JOBS)
+
+lint:
+	@scripts/install-deps.sh build lint
+	scripts/lint.sh
+
+fuzz:
+	@scripts/install-deps.sh build fuzz
+	scripts/fuzz.sh $(FUZZ_SECONDS)
+
+coverage:
+	@scripts/install-deps.sh build test coverage
+	cmake --preset coverage
+	cmake --build build-coverage -j$(JOBS)
+	find build-coverage -name '*.gcda' -delete
+	cd build-coverage && ctest --output-on-failure -j$(JOBS)
+	gcovr -r . --object-directory build-coverage --filter 'tool/' --filter 'common/' \
+		--exclude-unreachable-branches --exclude-throw-branches --print-summary \
+		--txt build-coverage/coverage.txt
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-asan build-fuzz build-coverage build-lint fuzz-out

@@ -7,6 +7,10 @@ packages_for() {
 	case "$1" in
 	build) echo "cmake make g++ gettext" ;;
 	test) echo "googletest libgtest-dev locales util-linux" ;;
+	package) echo "groff-base mandoc bash-completion" ;;
+	lint) echo "clang-tidy cppcheck" ;;
+	fuzz) echo "clang libclang-rt-14-dev" ;;
+	coverage) echo "gcovr" ;;
 	*) echo "install-deps.sh: unknown group $1" >&2; exit 2 ;;
 	esac
 }

@@ -1,0 +1,43 @@
+#!/bin/sh
+# Regenerate the message template from the sources and merge it into every
+# translation named in LINGUAS. New messages arrive untranslated and changed
+# ones marked fuzzy, for a translator to finish; messages that left the
+# sources stay at the end of the file as obsolete entries and come back by
+# themselves if the text returns.
+#
+# Usage: update-po.sh [DIR]. With DIR the template and the merged
+# translations go there and po/ is left alone, so that a check can see what
+# an update would bring.
+set -e
+top=$(cd "$(dirname "$0")/.." && pwd)
+out=$(cd "${1:-$top/po}" && pwd)
+cd "$top"
+
+# Directories whose sources hold user-visible messages.
+source_dirs="common tool"
+
+version=$(sed -n 's/^project(hostkit VERSION \([^ )]*\).*/\1/p' CMakeLists.txt)
+list=$(mktemp) && warnings=$(mktemp)
+trap 'rm -f "$list" "$warnings"' EXIT
+find $source_dirs -name '*.cpp' -o -name '*.h' | LC_ALL=C sort >"$list"
+xgettext --language=C++ --from-code=UTF-8 \
+	--keyword=_ --keyword=N_ --add-comments=TRANSLATORS: \
+	--add-location=file --package-name=hostkit \
+	--package-version="$version" --msgid-bugs-address= \
+	--files-from="$list" --output="$out/hostkit.pot" 2>"$warnings" ||
+	{ cat "$warnings" >&2; exit 1; }
+# The package has no address for translation bugs; say nothing about it.
+sed '/msgid-bugs-address was not specified/,/command line option/d' "$warnings" >&2
+
+for lang in $(sed 's/#.*//' po/LINGUAS); do
+	if [ "$out" != "$top/po" ] && [ -f "po/$lang.po" ]; then
+		cp "po/$lang.po" "$out/$lang.po"
+	fi
+	# A language just added to LINGUAS starts from the template.
+	[ -f "$out/$lang.po" ] || msginit --no-translator --locale="$lang" \
+		--input="$out/hostkit.pot" --output-file="$out/$lang.po"
+	msgmerge --quiet --update --backup=none --previous \
+		--add-location=file "$out/$lang.po" "$out/hostkit.pot"
+	printf '%s: ' "$lang" >&2
+	msgfmt --check --statistics --output-file=/dev/null "$out/$lang.po"
+done

@@ -1,0 +1,84 @@
+#!/bin/bash
+# Drive the completion function as bash does on <Tab> and check its replies:
+# options, nothing for size values, block devices for the device argument.
+# Usage: completion_test.sh COMPLETION_FILE TOOL
+. "$(dirname "$0")/package_check.sh"
+. "$1"
+tool=$2
+
+# replies WORD...: what completing the last word offers, sorted, on one line.
+replies() {
+	COMP_WORDS=("$@")
+	COMP_CWORD=$(($# - 1))
+	COMPREPLY=()
+	_sectrim
+	printf '%s\n' "${COMPREPLY[@]}" | LC_ALL=C sort | tr '\n' ' ' | sed 's/ *$//'
+}
+
+block=
+for path in /dev/*; do
+	if [[ -b $path ]]; then
+		block=$path
+		break
+	fi
+done
+if [[ -z $block ]]; then
+	skip "no block device in /dev to offer"
+	finish
+fi
+
+# A tree of every kind of entry: only block devices, and directories that
+# lead to one, may be offered.
+d=$(mktemp -d)
+trap 'rm -rf "$d"' EXIT
+mkdir -p "$d/nested/deeper" "$d/empty"
+ln -s "$block" "$d/blk"
+ln -s "$block" "$d/nested/deeper/blk"
+ln -s /dev/null "$d/chr"
+: >"$d/disk.img"
+mkfifo "$d/fifo"
+
+all=$(LC_ALL=C "$tool" --help | help_options | tr ' ' '\n' | LC_ALL=C sort |
+	tr '\n' ' ' | sed 's/ *$//')
+
+# Words on the line (the last one being completed) | expected replies.
+while IFS='|' read -r words expected; do
+	eval "set -- $words"
+	check "completing [$words]" "$expected" "$(replies "$@")"
+done <<CASES
+sectrim -|$all
+sectrim --ver|--verbose --version
+sectrim --o|--offset
+sectrim -q|
+sectrim -o ''|
+sectrim --length ''|
+sectrim -p 4|
+sectrim --offset = ''|
+sectrim --offset =|
+sectrim --step = 1|
+sectrim --step=1|
+sectrim -o1|
+sectrim $d/|$d/blk $d/nested/
+sectrim $d/d|
+sectrim $d/e|
+sectrim -v $d/b|$d/blk
+sectrim -o 1M $d/n|$d/nested/
+sectrim --offset = 1M $d/n|$d/nested/
+sectrim $d/nested/deeper/|$d/nested/deeper/blk
+sectrim $d/blk ''|
+sectrim -z $d/blk -v ''|
+sectrim $d/blk --z|--zeroout
+CASES
+
+# An empty word lists block devices of /dev, and nothing else there.
+offered=$(replies sectrim '')
+case " $offered " in
+*" $block "*) check "$block offered for an empty word" yes yes ;;
+*) check "$block offered for an empty word" "$block" "$offered" ;;
+esac
+stray=
+for path in $offered; do
+	[[ -b $path || ( -d $path && $path == */ ) ]] || stray="$stray $path"
+done
+check "offered for an empty word but neither block device nor directory" "" "$stray"
+finish

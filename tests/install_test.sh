@@ -1,0 +1,48 @@
+#!/bin/sh
+# Install into a scratch DESTDIR, as a distribution package build does, and
+# check the tree, the catalogue directory compiled into the installed
+# program, and that the program and its completion work from there.
+# Usage: install_test.sh BUILD_DIR PREFIX VERSION
+. "$(dirname "$0")/package_check.sh"
+build=$1
+prefix=$2
+version=$3
+
+dest=$(mktemp -d)
+trap 'rm -rf "$dest"' EXIT
+log=$(DESTDIR=$dest cmake --install "$build" 2>&1)
+status=$?
+check "cmake --install status" 0 "$status"
+[ "$status" -eq 0 ] || printf '%s
+' "$log"
+root=$dest$prefix
+
+for file in sbin/sectrim share/man/man8/sectrim.8 \
+	share/locale/de/LC_MESSAGES/hostkit.mo \
+	share/bash-completion/completions/sectrim; do
+	check "installed $prefix/$file" yes "$([ -f "$root/$file" ] && echo yes)"
+done
+check "installed programs named sectrim" "$root/sbin/sectrim" \
+	"$(find "$dest" -name sectrim -path '*bin/*')"
+
+check "version line of the installed program" "sectrim from hostkit $version" \
+	"$(LC_ALL=C "$root/sbin/sectrim" --version)"
+check "catalogue directory compiled into the installed program" yes \
+	"$(grep -q -a -F "$prefix/share/locale" "$root/sbin/sectrim" && echo yes)"
+check "build tree's catalogue directory kept out of the installed program" no \
+	"$(grep -q -a -F "$build/locale" "$root/sbin/sectrim" && echo yes || echo no)"
+check "installed catalogue is the one built" same \
+	"$(cmp -s "$build/locale/de/LC_MESSAGES/hostkit.mo" \
+		"$root/share/locale/de/LC_MESSAGES/hostkit.mo" && echo same)"
+
+# bash-completion loads a command's completion on first use, from
+# bash-completion/completions in each data directory.
+loader=/usr/share/bash-completion/bash_completion
+if [ -f "$loader" ]; then
+	check "completion found by bash-completion" "complete -F _sectrim sectrim" \
+		"$(XDG_DATA_DIRS="$root/share" bash -c \
+			". $loader; __load_completion sectrim; complete -p sectrim" 2>&1)"
+else
+	echo "NOTE: bash-completion is not installed; its loader was not tried"
+fi
+finish

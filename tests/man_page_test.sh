@@ -1,0 +1,27 @@
+#!/bin/sh
+# The manual page renders without warnings and documents every option of the
+# help text, in the same order.
+# Usage: man_page_test.sh MAN_PAGE TOOL
+. "$(dirname "$0")/package_check.sh"
+page=$1
+tool=$2
+
+check "groff warnings for $page" "" "$(groff -man -ww -z "$page" 2>&1)"
+if command -v mandoc >/dev/null; then
+	check "mandoc lint of $page" "" "$(mandoc -T lint -W all "$page" 2>&1)"
+else
+	echo "NOTE: mandoc is not installed; its lint was not run"
+fi
+
+help=$(LC_ALL=C "$tool" --help)
+documented=$(groff -man -Tascii -P-cbou "$page" 2>/dev/null |
+	sed -n '/^OPTIONS/,/^[A-Z]/p' | sed 's/^ */ /' | help_options)
+check "options of the help text in the manual page's OPTIONS" \
+	"$(printf '%s\n' "$help" | help_options | tr '\n' ' ')" \
+	"$(printf '%s\n' "$documented" | tr '\n' ' ')"
+
+# The help text names the page; the page must be that one.
+name=$(sed -n 's/^\.TH \([^ ]*\) \([^ ]*\).*/\1(\2)/p' "$page" | tr 'A-Z' 'a-z')
+check "manual page the help text refers to" \
+	"$(printf '%s\n' "$help" | sed -n 's/^For more details see \(.*\)\.$/\1/p')" "$name"
+finish
