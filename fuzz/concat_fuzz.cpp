@@ -1,0 +1,29 @@
+// Fuzz concat_alloc_n and concat_alloc against string arithmetic.
+#include "fuzz_input.h"
+#include "string_util.h"
+
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+	const uint8_t flags = take_byte(&data, &size);
+	heap_text s(take_piece(&data, &size));
+	heap_text t(take_piece(&data, &size));
+	const size_t tlen = strlen(t.text);
+	const size_t n = tlen ? take_byte(&data, &size) % (tlen + 1) : 0;
+	const char *sp = (flags & 1) ? nullptr : s.text;
+	const char *tp = (flags & 2) ? nullptr : t.text;
+
+	std::string expected = std::string(sp ? sp : "") + std::string(tp ? tp : "", tp ? n : 0);
+	char *got = concat_alloc_n(sp, tp, n);
+	if (!got || expected != got)
+		abort();
+	free(got);
+
+	expected = std::string(sp ? sp : "") + (tp ? tp : "");
+	got = concat_alloc(sp, tp);
+	if (!got || expected != got)
+		abort();
+	free(got);
+	return 0;
+}

@@ -1,0 +1,19 @@
+// Fuzz escaped_span: the span stays inside the text and stops only on a
+// member of the set that no backslash escapes.
+#include "fuzz_input.h"
+#include "string_util.h"
+
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+	heap_text set(take_piece(&data, &size));
+	heap_text text(take_piece(&data, &size));
+	const size_t len = strlen(text.text);
+	const size_t span = escaped_span(text.text, set.text);
+	if (span > len)
+		abort();
+	if (span < len && text.text[span] != '\\' && !strchr(set.text, text.text[span]))
+		abort();
+	return 0;
+}
