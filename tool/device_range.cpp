@@ -1,6 +1,6 @@
 // The device range operation. Everything the tool asks of the kernel is in
-// this file: stat, open, fstat, two geometry requests, one request per chunk,
-// close.
+// this file: stat, open (and fcntl when a standard stream was closed),
+// fstat, two geometry requests, one request per chunk, close.
 #include "device_range.h"
 
 #include "clock.h"
@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 
 namespace {
@@ -59,6 +60,23 @@ device_geometry probe_device(int fd, const char *path)
 	return geometry;
 }
 
+// Started with a standard stream closed, the device takes its descriptor,
+// and the stream's output (report lines, diagnostics) would be written into
+// the device itself. Move it above them; the stream stays closed.
+int keep_off_standard_streams(int fd, const char *path)
+{
+	if (fd > STDERR_FILENO)
+		return fd;
+	int moved = fcntl(fd, F_DUPFD, STDERR_FILENO + 1);
+	const int saved = errno;
+	close(fd); // first: the diagnostic below may go to this very descriptor
+	if (moved < 0) {
+		errno = saved;
+		err(1, _("cannot open %s"), path);
+	}
+	return moved;
+}
+
 } // namespace
 
 void report_progress(operation_mode mode, const char *path, const progress_tally *tally)
@@ -80,6 +98,7 @@ void run_device_range(const char *path, const tool_options *options)
 	int fd = open(path, O_WRONLY);
 	if (fd < 0)
 		err(1, _("cannot open %s"), path);
+	fd = keep_off_standard_streams(fd, path);
 	if (fstat(fd, &st) != 0)
 		err(1, _("stat of %s failed"), path);
 	if (!S_ISBLK(st.st_mode))
