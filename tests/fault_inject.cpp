@@ -11,6 +11,7 @@
 //   FAULT_FAIL_GEOMETRY=size|sector  ... or that geometry request does,
 //   FAULT_ERRNO=<number>    ... with this errno
 //   FAULT_DELAY_MS=<n>      sleep before every data request
+//   FAULT_CLOCK_FAILS=1     clock_gettime fails with EINVAL
 //
 // The shipped binary carries no test hooks; everything happens here.
 #include <dlfcn.h>
@@ -43,6 +44,7 @@ struct fault_config {
 	bool fail_sector;
 	int fail_errno;
 	long delay_ms;
+	bool clock_fails;
 };
 
 // Log names of the data requests; the log's readers depend on them.
@@ -126,6 +128,7 @@ fault_config read_config()
 	}
 	c.fail_errno = static_cast<int>(number_from_env("FAULT_ERRNO", EIO));
 	c.delay_ms = static_cast<long>(number_from_env("FAULT_DELAY_MS", 0));
+	c.clock_fails = number_from_env("FAULT_CLOCK_FAILS", 0) != 0;
 	return c;
 }
 
@@ -223,8 +226,17 @@ extern "C" int ioctl(int fd, unsigned long request, ...)
 	return real_ioctl()(fd, request, arg);
 }
 
+// The reading is logged as the program sees it, to the microsecond, so that
+// tests can replay the program's pacing from the log.
 extern "C" int clock_gettime(clockid_t id, timespec *ts) noexcept
 {
-	log_line("CLOCK %d", static_cast<int>(id));
-	return real_clock_gettime()(id, ts);
+	if (config().clock_fails) {
+		log_line("CLOCK %d failed", static_cast<int>(id));
+		errno = EINVAL;
+		return -1;
+	}
+	const int rc = real_clock_gettime()(id, ts);
+	log_line("CLOCK %d %lld.%06ld", static_cast<int>(id), static_cast<long long>(ts->tv_sec),
+		 ts->tv_nsec / 1000);
+	return rc;
 }

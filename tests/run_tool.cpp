@@ -74,8 +74,38 @@ int wait_with_deadline(pid_t pid, int timeout_ms)
 
 } // namespace
 
+namespace {
+
+// In the child: point the output streams where the test wants them.
+bool redirect_streams(stream_setup target, int captured)
+{
+	switch (target) {
+	case STREAMS_CAPTURED:
+		return dup2(captured, 1) >= 0;
+	case STDERR_CLOSED:
+		return dup2(captured, 1) >= 0 && close(2) == 0;
+	case STDOUT_DEV_FULL: {
+		int full = open("/dev/full", O_WRONLY);
+		return full >= 0 && dup2(full, 1) >= 0;
+	}
+	case STDOUT_BROKEN_PIPE: {
+		int fds[2];
+		if (pipe(fds) != 0)
+			return false;
+		close(fds[0]);
+		signal(SIGPIPE, SIG_IGN);
+		return dup2(fds[1], 1) >= 0;
+	}
+	case STDOUT_CLOSED:
+		return close(1) == 0 || errno == EBADF;
+	}
+	return false;
+}
+
+} // namespace
+
 tool_result run_program(const char *path, const std::vector<std::string> &argv,
-			const std::vector<std::string> &env, int timeout_ms)
+			const std::vector<std::string> &env, int timeout_ms, stream_setup target)
 {
 	std::vector<std::string> environment;
 	for (char **e = environ; *e; e++)
@@ -106,7 +136,8 @@ tool_result run_program(const char *path, const std::vector<std::string> &argv,
 	pid_t pid = fork();
 	if (pid == 0) {
 		int null_in = open("/dev/null", O_RDONLY);
-		if (null_in < 0 || dup2(null_in, 0) < 0 || dup2(out, 1) < 0 || dup2(errs, 2) < 0)
+		if (null_in < 0 || dup2(null_in, 0) < 0 || dup2(errs, 2) < 0 ||
+		    !redirect_streams(target, out))
 			_exit(126);
 		execve(path, child_argv.data(), child_envp.data());
 		dprintf(2, "<exec %s: %s>\n", path, strerror(errno));
@@ -128,11 +159,12 @@ tool_result run_program(const char *path, const std::vector<std::string> &argv,
 	return result;
 }
 
-tool_result run_sectrim(const std::vector<std::string> &args, const std::vector<std::string> &env)
+tool_result run_sectrim(const std::vector<std::string> &args, const std::vector<std::string> &env,
+			stream_setup target)
 {
 	std::vector<std::string> argv = {"sectrim"};
 	argv.insert(argv.end(), args.begin(), args.end());
-	return run_program(SECTRIM_PATH, argv, env);
+	return run_program(SECTRIM_PATH, argv, env, 20000, target);
 }
 
 std::string command_text(const std::vector<std::string> &args)
@@ -197,9 +229,12 @@ std::vector<fault_event> read_fault_log(const std::string &path)
 		    usec_to - usec_from == 6 && static_cast<size_t>(usec_to) == line.size() &&
 		    usec >= 0) {
 			ev = {name, start, length, sec * 1000000 + usec};
-		} else if (sscanf(text, "CLOCK %d%n", &clock_id, &end) == 1 &&
+		} else if (sscanf(text, "CLOCK %d %" SCNd64 ".%ld%n", &clock_id, &sec, &usec, &end) == 3 &&
 			   static_cast<size_t>(end) == line.size()) {
-			ev = {"CLOCK", static_cast<uint64_t>(clock_id), 0, 0};
+			ev = {"CLOCK", static_cast<uint64_t>(clock_id), 0, sec * 1000000 + usec};
+		} else if (sscanf(text, "CLOCK %d failed%n", &clock_id, &end) == 1 &&
+			   static_cast<size_t>(end) == line.size()) {
+			ev = {"CLOCK", static_cast<uint64_t>(clock_id), 0, -1};
 		} else if (line == "GETSIZE64" || line == "SSZGET") {
 			ev.name = line;
 		} else {

@@ -14,16 +14,30 @@ struct tool_result {
 	std::string err;
 };
 
+// The child's output streams: both captured, or standard output going where
+// writing fails: /dev/full, a pipe whose reader has gone (with the
+// broken-pipe signal ignored, as the child inherits it), or no descriptor
+// at all; or standard error closed.
+enum stream_setup {
+	STREAMS_CAPTURED,
+	STDOUT_DEV_FULL,
+	STDOUT_BROKEN_PIPE,
+	STDOUT_CLOSED,
+	STDERR_CLOSED,
+};
+
 // Run path with argv (argv[0] included) and the test's environment, changed
 // so that messages come out in English (LC_ALL=C, LANGUAGE unset), then by
 // env: "NAME=value" sets a variable, a bare "NAME" removes it. A process
 // still running after timeout_ms is killed (status -1, signal SIGKILL).
 tool_result run_program(const char *path, const std::vector<std::string> &argv,
-			const std::vector<std::string> &env = {}, int timeout_ms = 20000);
+			const std::vector<std::string> &env = {}, int timeout_ms = 20000,
+			stream_setup target = STREAMS_CAPTURED);
 
 // The same with the sectrim binary of this build, invoked as "sectrim".
 tool_result run_sectrim(const std::vector<std::string> &args,
-			const std::vector<std::string> &env = {});
+			const std::vector<std::string> &env = {},
+			stream_setup target = STREAMS_CAPTURED);
 
 // "sectrim arg1 arg2 ..." for failure messages.
 std::string command_text(const std::vector<std::string> &args);
@@ -44,7 +58,8 @@ std::vector<std::string> fault_env(const std::string &log_path,
 
 // One line of the fault log. Data requests (DISCARD, ZEROOUT, SECDISCARD)
 // carry start, length and the raw monotonic time of issue in microseconds;
-// CLOCK carries the clock id in start; GETSIZE64 and SSZGET carry nothing.
+// CLOCK carries the clock id in start and the reading handed to the program
+// in time_us (-1 when the reading failed); GETSIZE64 and SSZGET carry nothing.
 struct fault_event {
 	std::string name;
 	uint64_t start;
