@@ -33,11 +33,13 @@ int conversion_failure()
 	return errno ? -errno : -EINVAL;
 }
 
+// *value *= factor, unless the product does not fit; then *value is kept.
 bool multiply_checked(uintmax_t *value, uintmax_t factor)
 {
-	if (factor && UINTMAX_MAX / factor < *value)
+	uintmax_t product;
+	if (__builtin_mul_overflow(*value, factor, &product))
 		return false;
-	*value *= factor;
+	*value = product;
 	return true;
 }
 
