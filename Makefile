@@ -58,5 +58,16 @@ coverage:
 		--exclude-unreachable-branches --exclude-throw-branches --print-summary \
 		--txt build-coverage/coverage.txt
 
+# Benchmarks against the tool's limits, printed as one table of ratios (see
+# docs/performance.md). The rows that need loop devices need root.
+BENCH_BUILD ?= build-bench
+.PHONY: bench
+bench:
+	@scripts/install-deps.sh build test bench
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON \
+		-DHOSTKIT_BENCH=ON -DHOSTKIT_WERROR=$(WERROR) $(CMAKE_ARGS)
+	cmake --build $(BENCH_BUILD) -j$(JOBS) --target bench_programs
+	bench/run.sh $(BENCH_BUILD)
+
 clean:
 	rm -rf $(BUILD) build-asan build-fuzz build-coverage build-lint fuzz-out

@@ -11,6 +11,7 @@ packages_for() {
 	lint) echo "clang-tidy cppcheck" ;;
 	fuzz) echo "clang libclang-rt-14-dev" ;;
 	coverage) echo "gcovr" ;;
+	bench) echo "strace valgrind libbenchmark-dev binutils" ;;
 	*) echo "install-deps.sh: unknown group $1" >&2; exit 2 ;;
 	esac
 }

@@ -1,0 +1,12 @@
+/*
+ * The start-up yardstick: a dynamically linked C program that prints one
+ * line through the same call and format as the tool's version line, and
+ * nothing else.
+ */
+#include <stdio.h>
+
+int main(void)
+{
+	printf("%s from %s\n", "sectrim", PACKAGE_STRING);
+	return 0;
+}
