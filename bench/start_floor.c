@@ -15,7 +15,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-static int close_stream(FILE *stream)
+static int close_output(FILE *stream)
 {
 	const int pending = __fpending(stream) != 0;
 	const int failed = ferror(stream) != 0;
@@ -24,9 +24,9 @@ static int close_stream(FILE *stream)
 	return failed ? -1 : 0;
 }
 
-static void close_streams(void)
+static void close_outputs(void)
 {
-	if (close_stream(stdout) != 0 || close_stream(stderr) != 0)
+	if (close_output(stdout) != 0 || close_output(stderr) != 0)
 		_exit(EXIT_FAILURE);
 }
 
@@ -40,7 +40,7 @@ int main(int argc, char **argv)
 	setlocale(LC_ALL, "");
 	bindtextdomain("hostkit", "/usr/share/locale");
 	textdomain("hostkit");
-	atexit(close_streams);
+	atexit(close_outputs);
 
 	if (getopt_long(argc, argv, "V", LONG_OPTIONS, NULL) == 'V') {
 		printf(dcgettext(NULL, "%s from %s\n", LC_MESSAGES), program_invocation_short_name,
