@@ -21,7 +21,7 @@ namespace {
 struct mode_request {
 	unsigned long request;
 	const char *failure;
-	const char *report; // nullptr: the mode prints no report line
+	const char *report;
 };
 
 // Indexed by operation_mode.
