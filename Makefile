@@ -55,7 +55,9 @@ coverage:
 	find build-coverage -name '*.gcda' -delete
 	cd build-coverage && ctest --output-on-failure -j$(JOBS)
 	gcovr -r . --object-directory build-coverage --filter 'tool/' --filter 'common/' \
+		--exclude-directories 'build-coverage/CMakeFiles' \
 		--exclude-unreachable-branches --exclude-throw-branches --print-summary \
+		--fail-under-line 95 --fail-under-branch 85 \
 		--txt build-coverage/coverage.txt
 
 # Benchmarks against the tool's limits, printed as one table of ratios (see

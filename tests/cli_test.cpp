@@ -116,6 +116,45 @@ TEST(CommandLine, SizeOptionsFailBeforeTheDeviceIsOpened)
 	});
 }
 
+// Every text the size parser refuses, through each size option, written
+// short, long, and long with '=': the diagnostic quotes the text as given
+// and ends with the system's error text.
+TEST(CommandLine, EveryRefusedSizeText)
+{
+	const char *const invalid[] = {
+		"", "-1", "  -1K", "1Ki", "1KIB", "1 K", "5 ", "12X", "1B", "1b", "1iB", "1.", ".5M",
+		"1.-5M", "1.5", "1.0", "2.000", "1.0005K", "1.5.5M", "08", "08K", "09M", "1,5M", "K", " ",
+	};
+	const char *const out_of_range[] = {
+		"18446744073709551616", "16E", "1Y", "1Z", "15.99E", "1.99999999999999E",
+		"1.99999999999999999M", "1.184467440737095516M", "1.99999999999999999999M",
+	};
+	const struct {
+		const char *const *texts;
+		size_t count;
+		const char *error;
+	} groups[] = {
+		{invalid, std::size(invalid), "Invalid argument"},
+		{out_of_range, std::size(out_of_range), "Numerical result out of range"},
+	};
+	const struct {
+		const char *name;
+		std::vector<std::string> (*args)(const std::string &text);
+	} options[] = {
+		{"offset", [](const std::string &t) { return std::vector<std::string>{"-o", t, NODEV}; }},
+		{"length", [](const std::string &t) { return std::vector<std::string>{NODEV, "--length", t}; }},
+		{"step", [](const std::string &t) { return std::vector<std::string>{"--step=" + t, NODEV}; }},
+	};
+	std::vector<cli_case> cases;
+	for (const auto &group : groups)
+		for (size_t i = 0; i < group.count; i++)
+			for (const auto &option : options)
+				cases.push_back({option.args(group.texts[i]), 1, "",
+						 std::string("sectrim: failed to parse ") + option.name +
+							 ": '" + group.texts[i] + "': " + group.error + "\n"});
+	expect_runs(cases);
+}
+
 TEST(CommandLine, NamesItselfAsInvoked)
 {
 	const tool_result r = run_program(SECTRIM_PATH, {"/usr/local/sbin/trimmer", "-V"});

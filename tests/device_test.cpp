@@ -21,6 +21,9 @@ namespace {
 constexpr uint64_t MiB = 1 << 20;
 constexpr uint64_t DEVICE_SIZE = 8 * MiB;
 constexpr int SECTOR_SIZES[] = {512, 4096};
+// A conversion, a blank and a line break, to be printed literally.
+constexpr char ODD_NAME[] = " 100% %s%n\n%d";
+constexpr char LOSETUP[] = "/sbin/losetup";
 
 std::string sector_text(std::string text, int sector)
 {
@@ -155,6 +158,11 @@ TEST(Device, NotABlockDevice)
 	// Opening a FIFO for writing would wait for a reader forever.
 	ASSERT_EQ(unlink(fifo.path.c_str()), 0);
 	ASSERT_EQ(mkfifo(fifo.path.c_str(), 0600), 0) << strerror(errno);
+	// Names are printed as given: no conversion, blank or line break in
+	// them is interpreted.
+	const std::string odd_file = regular.path + ODD_NAME, odd_fifo = fifo.path + ODD_NAME;
+	std::ofstream(odd_file) << "precious data\n";
+	ASSERT_EQ(mkfifo(odd_fifo.c_str(), 0600), 0) << strerror(errno);
 	const struct {
 		std::string path;
 		std::string err;
@@ -165,6 +173,11 @@ TEST(Device, NotABlockDevice)
 		{"/nonexistent/hostkit-test-device",
 		 "sectrim: cannot open /nonexistent/hostkit-test-device: No such file or directory\n"},
 		{"/", "sectrim: cannot open /: Is a directory\n"},
+		{odd_file, "sectrim: " + odd_file + ": not a block device\n"},
+		{odd_fifo, "sectrim: " + odd_fifo + ": not a block device\n"},
+		{std::string("/nonexistent/") + ODD_NAME,
+		 std::string("sectrim: cannot open /nonexistent/") + ODD_NAME +
+			 ": No such file or directory\n"},
 	};
 	for (const auto &c : cases) {
 		for (const char *mode : {"-v", "-z", "-s"}) {
@@ -176,6 +189,112 @@ TEST(Device, NotABlockDevice)
 		}
 	}
 	EXPECT_EQ(file_text(regular.path), "precious data\n");
+	EXPECT_EQ(file_text(odd_file), "precious data\n");
+	unlink(odd_file.c_str());
+	unlink(odd_fifo.c_str());
+}
+
+// A symbolic link to a block device is followed, and the name given is the
+// one printed, however odd.
+TEST(Device, OddlyNamedLinkToTheDevice)
+{
+	REQUIRE_LOOP_DEVICES();
+	loop_device dev;
+	ASSERT_TRUE(attach_loop_device(&dev, DEVICE_SIZE, 512));
+	temp_file base;
+	const std::string link = base.path + ODD_NAME;
+	ASSERT_EQ(symlink(dev.path.c_str(), link.c_str()), 0) << strerror(errno);
+	const struct {
+		std::vector<std::string> args; // the link is appended
+		int status;
+		std::string out; // "DEV" stands for the link
+		std::string err;
+		uint64_t zero_start, zero_length;
+	} cases[] = {
+		{{"-z", "-v", "-o", "1M", "-l", "1M", "-p", "256K"}, 0,
+		 "DEV: Zero-filled 1048576 bytes from the offset 1048576\n", "", MiB, MiB},
+		{{"-v", "-o", "100"}, 1, "", "sectrim: DEV: offset 100 is not aligned to sector size 512\n",
+		 0, 0},
+		{{"-s", "-v"}, 1, "", "sectrim: DEV: BLKSECDISCARD ioctl failed: Operation not supported\n",
+		 0, 0},
+	};
+	for (const auto &c : cases) {
+		ASSERT_TRUE(fill_pattern(dev));
+		std::vector<std::string> args = c.args;
+		args.push_back(link);
+		const tool_result r = run_sectrim(args);
+		EXPECT_EQ(r.status, c.status) << command_text(args) << "\nstderr: " << r.err;
+		EXPECT_EQ(r.out, with_device(c.out, link)) << command_text(args);
+		EXPECT_EQ(r.err, with_device(c.err, link)) << command_text(args);
+		EXPECT_TRUE(check_contents(dev, c.zero_start, c.zero_length)) << command_text(args);
+	}
+	unlink(link.c_str());
+}
+
+// Started with standard output closed, the device lands on descriptor 1 and
+// must be moved above the standard three; with no descriptor allowed there,
+// the run ends before any request. The address sanitizer's runtime cannot
+// start in a process without a free descriptor, so its builds leave it out.
+#ifndef __SANITIZE_ADDRESS__
+TEST(Device, NoDescriptorAboveTheStandardStreams)
+{
+	REQUIRE_LOOP_DEVICES();
+	loop_device dev;
+	ASSERT_TRUE(attach_loop_device(&dev, DEVICE_SIZE, 512));
+	ASSERT_TRUE(fill_pattern(dev));
+	const tool_result r =
+		run_program("/bin/sh",
+			    {"sh", "-c", "ulimit -n 3 && exec \"$0\" \"$@\"", SECTRIM_PATH, "-z", dev.path},
+			    {}, 20000, STDOUT_CLOSED);
+	EXPECT_EQ(r.status, 1) << r.err;
+	EXPECT_EQ(r.err, "sectrim: cannot open " + dev.path + ": Invalid argument\n");
+	EXPECT_TRUE(check_contents(dev, 0, 0));
+}
+#endif
+
+// A second loop device over the first, read-only, detached with the record.
+struct read_only_loop {
+	std::string path;
+	~read_only_loop()
+	{
+		if (!path.empty())
+			run_program(LOSETUP, {"losetup", "--detach", path});
+	}
+};
+
+// A read-only device opens for writing, but the kernel refuses every
+// request: its answer is passed on and nothing changes.
+TEST(Device, ReadOnlyDevice)
+{
+	REQUIRE_LOOP_DEVICES();
+	loop_device dev;
+	ASSERT_TRUE(attach_loop_device(&dev, DEVICE_SIZE, 4096));
+	ASSERT_TRUE(fill_pattern(dev));
+	read_only_loop ro;
+	const tool_result attached =
+		run_program(LOSETUP, {"losetup", "--read-only", "--find", "--show", dev.path});
+	ASSERT_EQ(attached.status, 0) << attached.err;
+	ASSERT_FALSE(attached.out.empty());
+	ro.path = attached.out.substr(0, attached.out.find('\n'));
+
+	const struct {
+		std::vector<std::string> args; // the device is appended
+		std::string err;               // "DEV" stands for it
+	} cases[] = {
+		{{"-v"}, "sectrim: DEV: BLKDISCARD ioctl failed: "},
+		{{"-z", "-v", "-p", "1M"}, "sectrim: DEV: BLKZEROOUT ioctl failed: "},
+		{{"-z", "-o", "4M", "-l", "4096"}, "sectrim: DEV: BLKZEROOUT ioctl failed: "},
+	};
+	for (const auto &c : cases) {
+		std::vector<std::string> args = c.args;
+		args.push_back(ro.path);
+		const tool_result r = run_sectrim(args);
+		EXPECT_EQ(r.status, 1) << command_text(args);
+		EXPECT_EQ(r.out, "") << command_text(args);
+		EXPECT_EQ(r.err, with_device(c.err, ro.path) + strerror(EPERM) + "\n")
+			<< command_text(args);
+	}
+	EXPECT_TRUE(check_contents(dev, 0, 0));
 }
 
 } // namespace

@@ -1,0 +1,6 @@
+# Included by the coverage preset right after project(): every program and
+# module built after this point writes its counts also when it leaves
+# through _exit (the exit-time stream check and death tests do).
+add_library(coverage_exit OBJECT ${CMAKE_CURRENT_LIST_DIR}/coverage_exit.c)
+link_libraries(coverage_exit)
+add_link_options(-Wl,--wrap=_exit)
