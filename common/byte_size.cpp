@@ -43,10 +43,10 @@ bool multiply_checked(uintmax_t *value, uintmax_t factor)
 	return true;
 }
 
+// The exponent of a unit letter, 0 for any other character. Never called
+// on the terminating NUL, which strchr would find.
 int suffix_exponent(char letter)
 {
-	if (letter == '\0')
-		return 0;
 	if (const char *up = strchr(SIZE_SUFFIXES_UPPER, letter))
 		return static_cast<int>(up - SIZE_SUFFIXES_UPPER) + 1;
 	if (const char *low = strchr(SIZE_SUFFIXES_LOWER, letter))
