@@ -230,6 +230,9 @@ extern "C" int ioctl(int fd, unsigned long request, ...)
 // tests can replay the program's pacing from the log.
 extern "C" int clock_gettime(clockid_t id, timespec *ts) noexcept
 {
+	// Benchmarks count instructions through here: stay out of the way.
+	if (config().log_fd < 0 && !config().clock_fails)
+		return real_clock_gettime()(id, ts);
 	if (config().clock_fails) {
 		log_line("CLOCK %d failed", static_cast<int>(id));
 		errno = EINVAL;
