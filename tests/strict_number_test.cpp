@@ -171,8 +171,8 @@ TEST_F(StrictNumber, TimevalSplitsSecondsAndMicroseconds)
 	});
 }
 
-// A 64-bit time_t holds every double below 2^63 in magnitude; the reference
-// 32-bit field would refuse these.
+// A 64-bit time_t holds every double below 2^63 in magnitude; a 32-bit
+// seconds field would refuse these.
 TEST_F(StrictNumber, TimevalSecondsAre64BitsWideHere)
 {
 	expect_accepted({
