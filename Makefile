@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Convenience front end to the CMake build.
 BUILD   ?= build
 PREFIX  ?= /usr

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 /*
  * The least a program can do to hand a block device's range to the kernel
  * chunk by chunk: open, read the size, one request per chunk, close. It is

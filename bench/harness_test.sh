@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Tests of the benchmark harness. Its per-chunk ratios are only as good as
 # chunk_loop's claim to ask the kernel for exactly what sectrim asks for,
 # and as its reading of callgrind's output and of its own timings.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The support library's hot paths next to the bare C library calls they are
 // built on, in one run, so that their ratio can be read off whatever the
 // machine's load. Before timing anything the two sides of every pair are

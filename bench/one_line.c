@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 /*
  * The start-up yardstick: a dynamically linked C program that prints one
  * line through the same call and format as the tool's version line, and

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Measure sectrim against the limits it can reach and print one Markdown
 # table. Every figure is a ratio or a count taken side by side in this run:
 # absolute times on a shared machine are noise, instruction and system call

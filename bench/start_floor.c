@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 /*
  * The floor under the tool's start-up: one_line plus only the steps the tool
  * must take before and after printing its version line (locale, message

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Text to byte count: an integer (decimal, 0x hexadecimal or 0 octal), an
 // optional fraction after the locale's decimal point, and a unit letter of
 // base 1024 (K, KiB) or 1000 (KB).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Text to byte count: 4096, 0x1000, 1M, 10GiB, 1.5G, 500kB.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Monotonic and boot timestamps as struct timeval.
 #pragma once
 

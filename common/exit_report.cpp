@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The one diagnostic of every *_or_exit wrapper: "message: 'text'".
 #include "exit_report.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Byte count to short text for people, and file mode to permission text.
 // Sizes are computed in integers only, so a count near 2^64 is never
 // rounded by a conversion to floating point.

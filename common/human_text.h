@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Byte count to short text for people (1.5K, 976.6 KiB); file mode to the
 // type letter and nine permission characters (drwxr-xr-x).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Message catalogue access: every text a user reads goes through _().
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Comma-separated lists into identifiers, bits and masks, and integer ranges.
 // The four list parsers share one token walk and differ only in what they do
 // with each lookup result.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Comma-separated lists, through a caller's token lookup, into identifier
 // arrays, bit arrays and masks; integer ranges written N, N:M, N-M, :M, N:.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Exit-time check of standard output and standard error.
 #include "stream_close.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Exit-time check of standard output and standard error: a write that
 // fails only when the buffer is finally flushed still fails the process.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Text to integer, double or timeval: the strict counterparts of the C
 // library's conversions, which accept a number only when it is the whole
 // text. Narrow types go through the wider member of the same signedness.

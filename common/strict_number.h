@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Text to integer, double or timeval: the whole text or exit 1.
 #pragma once
 

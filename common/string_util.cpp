@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Small string facilities. All but the concatenations work in place on the
 // caller's text and hand back positions and lengths, never copies.
 #include "string_util.h"

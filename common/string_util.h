@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Small string facilities: escape-aware spans, digit and on/off word tests,
 // bounded search, path comparison, concatenation, word splitting, line skip.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzz the byte-size parser: no crash, no read past the text, and the value
 // agrees with plain arithmetic wherever that is easy to state.
 #include "byte_size.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzz concat_alloc_n and concat_alloc against string arithmetic.
 #include "fuzz_input.h"
 #include "string_util.h"

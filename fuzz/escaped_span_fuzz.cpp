@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzz escaped_span: the span stays inside the text and stops only on a
 // member of the set that no backslash escapes.
 #include "fuzz_input.h"

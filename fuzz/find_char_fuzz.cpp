@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzz find_char_bounded against a plain scan of the same bytes.
 #include "fuzz_input.h"
 #include "string_util.h"

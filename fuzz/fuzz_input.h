@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Cutting a fuzz input into the pieces a function takes.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzz human_size_text: short, well-formed, and close to the exact size.
 #include "fuzz_input.h"
 #include "human_text.h"

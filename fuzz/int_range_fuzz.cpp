@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzz read_int_range: only 0 or -1, errno 0 after success, and a range
 // error always stores an int limit.
 #include "fuzz_input.h"

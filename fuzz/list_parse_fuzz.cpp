@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzz the four list parsers with a lookup that maps tokens to numbers:
 // every token lies inside the list and is never empty, results stay within
 // their documented codes, and the identifier arrays are never overrun.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzz next_word: every word lies inside the text, the cursor never moves
 // backwards, and a walk always ends.
 #include "fuzz_input.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzz path_text_equal: symmetric, reflexive, and blind to one trailing
 // slash but not to two.
 #include "fuzz_input.h"

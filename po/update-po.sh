@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Regenerate the message template from the sources and merge it into every
 # translation named in LINGUAS. New messages arrive untranslated and changed
 # ones marked fuzzy, for a translator to finish; messages that left the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Included by the coverage preset right after project(): every program and
 # module built after this point writes its counts also when it leaves
 # through _exit (the exit-time stream check and death tests do).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 /* Coverage builds only: a process that leaves through _exit skips the
  * exit-time write of its coverage counts, and the lines it ran would read
  * as never run. Every program of such a build is linked with

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Show sectrim at work on a throwaway 64 MiB loop device: a verbose stepped
 # zero-fill and a discard, then proof that the bytes outside both ranges
 # still hold the pattern written before. Needs root.

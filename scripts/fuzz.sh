@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Run every libFuzzer target for a share of TOTAL seconds (default 300).
 # New inputs go to the build tree; a crash leaves its input in fuzz-out/,
 # to be added to fuzz/corpus/NAME/ as a regression case once fixed.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Install the Debian packages a target needs, when run as root and they are
 # missing. Usage: install-deps.sh GROUP...  (build, test, ...)
 set -e

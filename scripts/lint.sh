@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Static analysis of the tool and the support library: clang-tidy with the
 # checked-in .clang-tidy, and cppcheck. Either finding fails.
 set -eu

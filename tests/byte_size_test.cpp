@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Byte-size parser: worked results, malformed texts, locales, overflow.
 #include "byte_size.h"
 #include "locale_env.h"

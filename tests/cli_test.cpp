@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The command line of the real binary: help, version, usage errors, size
 // options, and the order in which options take effect.
 #include "loop_device.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Clock functions: the boot-time arithmetic and the monotonic reading.
 #include "clock.h"
 

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Drive the completion function as bash does on <Tab> and check its replies:
 # options, nothing for size values, block devices for the device argument.
 # Usage: completion_test.sh COMPLETION_FILE TOOL

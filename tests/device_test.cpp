@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The tool against real loop devices with 512- and 4096-byte sectors: what
 // each run leaves on the device, what it refuses, and what it says.
 #include "loop_device.h"

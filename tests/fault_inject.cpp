@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fault injection for tests of the sectrim binary, loaded with LD_PRELOAD.
 // It stands between the program and the C library's ioctl and clock_gettime,
 // logs what the program asks for, and can fake, fail or slow the block

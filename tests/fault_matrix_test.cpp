@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Failing kernel requests, through the fault-injection library: wherever a
 // request fails and whatever the kernel answers, the run stops right there
 // with status 1 and one diagnostic carrying the system's error text, issues

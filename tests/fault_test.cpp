@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The tool's kernel requests seen and steered through the fault-injection
 // library: the chunk walk request by request, failing requests, odd
 // geometry, and device sizes near 2^64. The device is a small real loop

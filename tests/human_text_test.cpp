@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Human-readable sizes in every option combination and locale; mode strings.
 #include "human_text.h"
 #include "locale_env.h"

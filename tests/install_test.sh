@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Install into a scratch DESTDIR, as a distribution package build does, and
 # check the tree, the catalogue directory compiled into the installed
 # program, and that the program and its completion work from there.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // List, bit-set and range parsers: token splitting, capacity, codes, ranges.
 #include "list_parse.h"
 

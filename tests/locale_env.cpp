@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Locales for tests, compiled by the build (localedef) into the build tree.
 #include "locale_env.h"
 

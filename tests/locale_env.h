@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Locales for tests, compiled with localedef into the build tree (directory
 // TEST_LOCALE_DIR) so that no test depends on what the machine has installed.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Loop devices for tests: attach over an unlinked temporary file, fill with
 // a pattern, read back with O_DIRECT, detach.
 #include "loop_device.h"

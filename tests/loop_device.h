@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Real block devices for tests: a loop device over an unlinked temporary
 // file, of a chosen size and logical sector size, filled with a known byte
 // pattern and read back past the page cache. Needs root.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Compile locale source $1 (UTF-8) into directory $2. localedef exits 1 on
 # mere warnings about the source, so success is judged by the files it wrote.
 localedef -i "$1" -f UTF-8 "$2" >/dev/null 2>&1

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The manual page renders without warnings and documents every option of the
 # help text, in the same order.
 # Usage: man_page_test.sh MAN_PAGE TOOL

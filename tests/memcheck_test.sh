@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The tool under valgrind's memcheck, on a real loop device and on its
 # failure paths, plain and translated: no memory error, and no heap block
 # left at exit, not even a reachable one. Valgrind runs the C library's own

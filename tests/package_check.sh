@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Helpers shared by the packaging tests: count checks, show both values when
 # one fails, and end with the tally a test runner reads.
 passed=0

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Progress lines of verbose stepped runs: the one-second rule on sample
 // readings, and whole runs replayed from the clock readings the fault
 // library logs, so that the expected lines follow from the very times the

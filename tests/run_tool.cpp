@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Running the real sectrim binary from tests, and reading the fault log.
 #include "run_tool.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Running the real sectrim binary from tests: exit status and both output
 // streams, with the fault-injection library preloaded when asked, and the
 // log that library writes read back as records.

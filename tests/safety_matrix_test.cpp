@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Data safety on real loop devices: whatever the mode, sector size, step
 // and range, a run leaves every byte outside the range it was given as it
 // was, says what it did, and after a zero-fill every byte inside reads zero.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Exit-time stream check: streams that fail at close, seen from the exit
 // status and the one diagnostic.
 #include "stream_close.h"

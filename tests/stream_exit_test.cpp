@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The tool's output streams failing or missing: the exit-time check turns a
 // lost write into status 1, a reader that went away is no failure, and a
 // closed standard stream never lets output reach the device.

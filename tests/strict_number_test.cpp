@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Strict numeric conversions: accepted texts and their values, the widths of
 // this platform's long and time_t, and the one diagnostic line of a refusal.
 #include "strict_number.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // String utilities: spans, words, paths, concatenation and line skipping.
 #include "string_util.h"
 

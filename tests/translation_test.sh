@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The translations are complete for today's sources and pass msgfmt's
 # format checks, and the program speaks German when the locale asks for it:
 # diagnostics, help (aligned as in English) and report lines.

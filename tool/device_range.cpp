@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The device range operation. Everything the tool asks of the kernel is in
 // this file: stat, open (and fcntl when a standard stream was closed),
 // fstat, two geometry requests, one request per chunk, close.

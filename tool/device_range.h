@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The device range operation: probe the device, validate and clamp the
 // range, and hand it to the kernel chunk by chunk.
 #pragma once

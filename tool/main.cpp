@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // sectrim: discard, securely discard or zero-fill a byte range of a block
 // device.
 #include "byte_size.h"
