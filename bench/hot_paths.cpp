@@ -189,7 +189,8 @@ void strcspn_words(benchmark::State &state)
 void list_to_ids_long(benchmark::State &state)
 {
 	for (auto _ : state) {
-		benchmark::DoNotOptimize(list_to_ids(LIST_TEXT.c_str(), ids, LONG_TEXT_WORDS, token_length));
+		benchmark::DoNotOptimize(
+			list_to_ids(LIST_TEXT.c_str(), ids, LONG_TEXT_WORDS, token_length));
 		benchmark::ClobberMemory();
 	}
 }
@@ -209,8 +210,8 @@ bool sides_agree()
 	for (const auto &t : SIZE_TEXTS) {
 		uintmax_t value;
 		if (parse_byte_size(t.text, &value, nullptr) != 0 || value != t.value) {
-			fprintf(stderr, "parse_byte_size(\"%s\") gave %ju, want %ju\n", t.text, value,
-			        t.value);
+			fprintf(stderr, "parse_byte_size(\"%s\") gave %ju, want %ju\n", t.text,
+				value, t.value);
 			agree = false;
 		}
 	}
@@ -227,9 +228,10 @@ bool sides_agree()
 		size_t letters = next_word_letters(quoting, &words);
 		size_t base_letters = strcspn_letters(&base_words);
 		if (words != base_words || letters != base_letters || words != LONG_TEXT_WORDS) {
-			fprintf(stderr, "next_word (quoting %d): %zu words of %zu letters, "
-			        "strcspn walk: %zu of %zu\n", quoting, words, letters, base_words,
-			        base_letters);
+			fprintf(stderr,
+				"next_word (quoting %d): %zu words of %zu letters, "
+				"strcspn walk: %zu of %zu\n",
+				quoting, words, letters, base_words, base_letters);
 			agree = false;
 		}
 	}
@@ -238,7 +240,7 @@ bool sides_agree()
 	int base_count = strcspn_list(base_ids);
 	if (count != base_count || memcmp(ids, base_ids, sizeof ids) != 0) {
 		fprintf(stderr, "list_to_ids: %d tokens, strcspn walk: %d, or their ids differ\n",
-		        count, base_count);
+			count, base_count);
 		agree = false;
 	}
 	return agree;

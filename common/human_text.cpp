@@ -56,7 +56,7 @@ constexpr struct {
 	mode_t type;
 	char letter;
 } TYPE_LETTERS[] = {
-	{S_IFDIR, 'd'}, {S_IFLNK, 'l'}, {S_IFCHR, 'c'}, {S_IFBLK, 'b'},
+	{S_IFDIR, 'd'},  {S_IFLNK, 'l'}, {S_IFCHR, 'c'}, {S_IFBLK, 'b'},
 	{S_IFSOCK, 's'}, {S_IFIFO, 'p'}, {S_IFREG, '-'},
 };
 
@@ -93,7 +93,7 @@ char *human_size_text(int options, uint64_t bytes)
 	}
 	if (digit)
 		snprintf(buf, sizeof buf, "%d%s%llu%s", static_cast<int>(whole), decimal_point(),
-		         static_cast<unsigned long long>(digit), suffix);
+			 static_cast<unsigned long long>(digit), suffix);
 	else
 		snprintf(buf, sizeof buf, "%d%s", static_cast<int>(whole), suffix);
 	return strdup(buf);

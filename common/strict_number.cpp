@@ -49,7 +49,7 @@ auto convert_or_exit(const char *text, const char *message, Convert convert)
 intmax_t text_to_int64_or_exit(const char *text, const char *message)
 {
 	return convert_or_exit(text, message,
-	    [](const char *s, char **end) { return strtoimax(s, end, 10); });
+			       [](const char *s, char **end) { return strtoimax(s, end, 10); });
 }
 
 int32_t text_to_int32_or_exit(const char *text, const char *message)
@@ -71,7 +71,7 @@ int16_t text_to_int16_or_exit(const char *text, const char *message)
 uintmax_t text_to_uint64_or_exit(const char *text, const char *message)
 {
 	return convert_or_exit(text, message,
-	    [](const char *s, char **end) { return strtoumax(s, end, 10); });
+			       [](const char *s, char **end) { return strtoumax(s, end, 10); });
 }
 
 uint32_t text_to_uint32_or_exit(const char *text, const char *message)
@@ -93,19 +93,19 @@ uint16_t text_to_uint16_or_exit(const char *text, const char *message)
 double text_to_double_or_exit(const char *text, const char *message)
 {
 	return convert_or_exit(text, message,
-	    [](const char *s, char **end) { return strtod(s, end); });
+			       [](const char *s, char **end) { return strtod(s, end); });
 }
 
 long text_to_long_or_exit(const char *text, const char *message)
 {
 	return convert_or_exit(text, message,
-	    [](const char *s, char **end) { return strtol(s, end, 10); });
+			       [](const char *s, char **end) { return strtol(s, end, 10); });
 }
 
 unsigned long text_to_ulong_or_exit(const char *text, const char *message)
 {
 	return convert_or_exit(text, message,
-	    [](const char *s, char **end) { return strtoul(s, end, 10); });
+			       [](const char *s, char **end) { return strtoul(s, end, 10); });
 }
 
 void text_to_timeval_or_exit(const char *text, struct timeval *tv, const char *message)

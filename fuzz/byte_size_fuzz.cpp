@@ -28,10 +28,17 @@ bool decimal_with_unit(const std::string &s, uintmax_t *number, uintmax_t *unit)
 	if (!plain_decimal(digits))
 		return false;
 	switch (s.back()) {
-	case 'K': *unit = uintmax_t{1} << 10; break;
-	case 'M': *unit = uintmax_t{1} << 20; break;
-	case 'G': *unit = uintmax_t{1} << 30; break;
-	default: return false;
+	case 'K':
+		*unit = uintmax_t{1} << 10;
+		break;
+	case 'M':
+		*unit = uintmax_t{1} << 20;
+		break;
+	case 'G':
+		*unit = uintmax_t{1} << 30;
+		break;
+	default:
+		return false;
 	}
 	*number = strtoumax(digits.c_str(), nullptr, 10);
 	return true;

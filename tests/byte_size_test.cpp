@@ -80,32 +80,15 @@ TEST_F(ByteSize, WorkedResults)
 TEST_F(ByteSize, MalformedTexts)
 {
 	const size_case cases[] = {
-		{nullptr, -EINVAL, 0},
-		{"", -EINVAL, 0},
-		{"-1", -EINVAL, 0},
-		{"  -1K", -EINVAL, 0},
-		{"1Ki", -EINVAL, 0},
-		{"1KIB", -EINVAL, 0},
-		{"1 K", -EINVAL, 0},
-		{"5 ", -EINVAL, 0},
-		{"12X", -EINVAL, 0},
-		{"1B", -EINVAL, 0},
-		{"1b", -EINVAL, 0},
-		{"1iB", -EINVAL, 0},
-		{"1.", -EINVAL, 0},
-		{".5M", -EINVAL, 0},
-		{"1.-5M", -EINVAL, 0},
-		{"1.5", -EINVAL, 0},
-		{"1.0", -EINVAL, 0},
-		{"2.000", -EINVAL, 0},
-		{"1.0005K", -EINVAL, 0},
-		{"1.5.5M", -EINVAL, 0},
-		{"08", -EINVAL, 0},
-		{"08K", -EINVAL, 0},
-		{"09M", -EINVAL, 0},
-		{"1,5M", -EINVAL, 0},
-		{"K", -EINVAL, 0},
-		{" ", -EINVAL, 0},
+		{nullptr, -EINVAL, 0},   {"", -EINVAL, 0},       {"-1", -EINVAL, 0},
+		{"  -1K", -EINVAL, 0},   {"1Ki", -EINVAL, 0},    {"1KIB", -EINVAL, 0},
+		{"1 K", -EINVAL, 0},     {"5 ", -EINVAL, 0},     {"12X", -EINVAL, 0},
+		{"1B", -EINVAL, 0},      {"1b", -EINVAL, 0},     {"1iB", -EINVAL, 0},
+		{"1.", -EINVAL, 0},      {".5M", -EINVAL, 0},    {"1.-5M", -EINVAL, 0},
+		{"1.5", -EINVAL, 0},     {"1.0", -EINVAL, 0},    {"2.000", -EINVAL, 0},
+		{"1.0005K", -EINVAL, 0}, {"1.5.5M", -EINVAL, 0}, {"08", -EINVAL, 0},
+		{"08K", -EINVAL, 0},     {"09M", -EINVAL, 0},    {"1,5M", -EINVAL, 0},
+		{"K", -EINVAL, 0},       {" ", -EINVAL, 0},
 	};
 	expect_cases(cases, std::size(cases));
 }
@@ -134,7 +117,8 @@ TEST_F(ByteSize, ExponentIsReportedOnlyWithAUnitLetter)
 		const char *text;
 		int power;
 	} cases[] = {
-		{"1K", 1}, {"1MiB", 2}, {"3gB", 3}, {"1.5T", 4}, {"16E", 6}, {"1Z", 8}, {"42", -1}, {"1X", -1},
+		{"1K", 1},  {"1MiB", 2}, {"3gB", 3}, {"1.5T", 4},
+		{"16E", 6}, {"1Z", 8},   {"42", -1}, {"1X", -1},
 	};
 	for (const auto &c : cases) {
 		uintmax_t value;
@@ -181,9 +165,11 @@ TEST(ByteSizeOrExitDeathTest, DiagnosticCarriesTheSystemText)
 {
 	EXPECT_EXIT(byte_size_or_exit("1x", "failed to parse offset"), ::testing::ExitedWithCode(1),
 		    ": failed to parse offset: '1x': Invalid argument\n$");
-	EXPECT_EXIT(byte_size_or_exit("16E", "failed to parse length"), ::testing::ExitedWithCode(1),
+	EXPECT_EXIT(byte_size_or_exit("16E", "failed to parse length"),
+		    ::testing::ExitedWithCode(1),
 		    ": failed to parse length: '16E': Numerical result out of range\n$");
-	EXPECT_EXIT(byte_size_or_exit(nullptr, "failed to parse step"), ::testing::ExitedWithCode(1),
+	EXPECT_EXIT(byte_size_or_exit(nullptr, "failed to parse step"),
+		    ::testing::ExitedWithCode(1),
 		    ": failed to parse step: '': Invalid argument\n$");
 }
 

@@ -13,11 +13,10 @@ TEST(BootTime, SubtractsUptimeWithBorrow)
 		timespec uptime;
 		timeval boot;
 	} cases[] = {
-		{{100, 200}, {40, 500000}, {59, 999700}},     // borrow a second
-		{{100, 900}, {40, 500000}, {60, 400}},        // no borrow
-		{{100, 500}, {40, 500999}, {60, 0}},          // nanoseconds truncated
-		{{100, 0}, {40, 999999999}, {59, 1}},
-		{{100, 0}, {100, 0}, {0, 0}},
+		{{100, 200}, {40, 500000}, {59, 999700}}, // borrow a second
+		{{100, 900}, {40, 500000}, {60, 400}},    // no borrow
+		{{100, 500}, {40, 500999}, {60, 0}},      // nanoseconds truncated
+		{{100, 0}, {40, 999999999}, {59, 1}},     {{100, 0}, {100, 0}, {0, 0}},
 	};
 	for (const auto &c : cases) {
 		timeval boot = boot_time_from_uptime(&c.wall, &c.uptime);

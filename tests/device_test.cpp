@@ -49,15 +49,24 @@ TEST(Device, ChangesExactlyTheRange)
 	REQUIRE_LOOP_DEVICES();
 	const wipe_case cases[] = {
 		{{"-z", "-o", "1M", "-l", "2M"}, MiB, 2 * MiB, ""},
-		{{"-z", "-v", "-o", "1M", "-l", "2M"}, MiB, 2 * MiB,
+		{{"-z", "-v", "-o", "1M", "-l", "2M"},
+		 MiB,
+		 2 * MiB,
 		 "DEV: Zero-filled 2097152 bytes from the offset 1048576\n"},
 		{{"-o", "3M", "-l", "2M"}, 3 * MiB, 2 * MiB, ""},
-		{{"-v", "-o", "3M", "-l", "2M"}, 3 * MiB, 2 * MiB,
+		{{"-v", "-o", "3M", "-l", "2M"},
+		 3 * MiB,
+		 2 * MiB,
 		 "DEV: Discarded 2097152 bytes from the offset 3145728\n"},
 		{{"-v"}, 0, DEVICE_SIZE, "DEV: Discarded 8388608 bytes from the offset 0\n"},
-		{{"-z", "-v"}, 0, DEVICE_SIZE, "DEV: Zero-filled 8388608 bytes from the offset 0\n"},
+		{{"-z", "-v"},
+		 0,
+		 DEVICE_SIZE,
+		 "DEV: Zero-filled 8388608 bytes from the offset 0\n"},
 		// Stepped: 768 KiB chunks, the last one 256 KiB.
-		{{"-z", "-v", "-o", "4M", "-p", "768K"}, 4 * MiB, 4 * MiB,
+		{{"-z", "-v", "-o", "4M", "-p", "768K"},
+		 4 * MiB,
+		 4 * MiB,
 		 "DEV: Zero-filled 4194304 bytes from the offset 4194304\n"},
 		{{"-o", "12K", "-l", "2560K", "-p", "1M"}, 12 * 1024, 2560 * 1024, ""},
 		// Past the end, or wrapping past 2^64: up to the end. The length
@@ -89,7 +98,7 @@ TEST(Device, ChangesExactlyTheRange)
 }
 
 struct refusal_case {
-	int sector; // the sector size the row is for; 0: every one
+	int sector;                    // the sector size the row is for; 0: every one
 	std::vector<std::string> args; // the device is appended
 	std::string err; // "DEV" and "SECTOR" stand for the device and its sector size
 };
@@ -100,25 +109,40 @@ TEST(Device, RefusesAndLeavesTheDeviceAlone)
 {
 	REQUIRE_LOOP_DEVICES();
 	const refusal_case cases[] = {
-		{0, {"-o", "100"}, "sectrim: DEV: offset 100 is not aligned to sector size SECTOR\n"},
-		{4096, {"-o", "512"}, "sectrim: DEV: offset 512 is not aligned to sector size 4096\n"},
-		{4096, {"-z", "-o", "1M", "-l", "512"},
+		{0,
+		 {"-o", "100"},
+		 "sectrim: DEV: offset 100 is not aligned to sector size SECTOR\n"},
+		{4096,
+		 {"-o", "512"},
+		 "sectrim: DEV: offset 512 is not aligned to sector size 4096\n"},
+		{4096,
+		 {"-z", "-o", "1M", "-l", "512"},
 		 "sectrim: DEV: length 512 is not aligned to sector size 4096\n"},
-		{0, {"-z", "-l", "1000"}, "sectrim: DEV: length 1000 is not aligned to sector size SECTOR\n"},
-		{0, {"-z", "-l", "1048577"},
+		{0,
+		 {"-z", "-l", "1000"},
+		 "sectrim: DEV: length 1000 is not aligned to sector size SECTOR\n"},
+		{0,
+		 {"-z", "-l", "1048577"},
 		 "sectrim: DEV: length 1048577 is not aligned to sector size SECTOR\n"},
 		// With a step only the step is tested, whatever the length.
-		{0, {"-z", "-l", "4M", "-p", "1000"},
+		{0,
+		 {"-z", "-l", "4M", "-p", "1000"},
 		 "sectrim: DEV: length 1000 is not aligned to sector size SECTOR\n"},
-		{0, {"-z", "-v", "-o", "8196K"}, "sectrim: DEV: offset is greater than device size\n"},
+		{0,
+		 {"-z", "-v", "-o", "8196K"},
+		 "sectrim: DEV: offset is greater than device size\n"},
 		{0, {"-z", "-o", "1T"}, "sectrim: DEV: offset is greater than device size\n"},
 		// Alignment is checked before the bound.
-		{0, {"-z", "-o", "1099511627777"},
+		{0,
+		 {"-z", "-o", "1099511627777"},
 		 "sectrim: DEV: offset 1099511627777 is not aligned to sector size SECTOR\n"},
 		// Loop devices do not do secure discard; the kernel's answer is
 		// passed on.
-		{0, {"-s", "-v"}, "sectrim: DEV: BLKSECDISCARD ioctl failed: Operation not supported\n"},
-		{0, {"-s", "-o", "1M", "-l", "1M", "-p", "512K"},
+		{0,
+		 {"-s", "-v"},
+		 "sectrim: DEV: BLKSECDISCARD ioctl failed: Operation not supported\n"},
+		{0,
+		 {"-s", "-o", "1M", "-l", "1M", "-p", "512K"},
 		 "sectrim: DEV: BLKSECDISCARD ioctl failed: Operation not supported\n"},
 	};
 	for (int sector : SECTOR_SIZES) {
@@ -172,7 +196,8 @@ TEST(Device, NotABlockDevice)
 		{"/dev/null", "sectrim: /dev/null: not a block device\n"},
 		{fifo.path, "sectrim: " + fifo.path + ": not a block device\n"},
 		{"/nonexistent/hostkit-test-device",
-		 "sectrim: cannot open /nonexistent/hostkit-test-device: No such file or directory\n"},
+		 "sectrim: cannot open /nonexistent/hostkit-test-device: No such file or "
+		 "directory\n"},
 		{"/", "sectrim: cannot open /: Is a directory\n"},
 		{odd_file, "sectrim: " + odd_file + ": not a block device\n"},
 		{odd_fifo, "sectrim: " + odd_fifo + ": not a block device\n"},
@@ -212,12 +237,24 @@ TEST(Device, OddlyNamedLinkToTheDevice)
 		std::string err;
 		uint64_t zero_start, zero_length;
 	} cases[] = {
-		{{"-z", "-v", "-o", "1M", "-l", "1M", "-p", "256K"}, 0,
-		 "DEV: Zero-filled 1048576 bytes from the offset 1048576\n", "", MiB, MiB},
-		{{"-v", "-o", "100"}, 1, "", "sectrim: DEV: offset 100 is not aligned to sector size 512\n",
-		 0, 0},
-		{{"-s", "-v"}, 1, "", "sectrim: DEV: BLKSECDISCARD ioctl failed: Operation not supported\n",
-		 0, 0},
+		{{"-z", "-v", "-o", "1M", "-l", "1M", "-p", "256K"},
+		 0,
+		 "DEV: Zero-filled 1048576 bytes from the offset 1048576\n",
+		 "",
+		 MiB,
+		 MiB},
+		{{"-v", "-o", "100"},
+		 1,
+		 "",
+		 "sectrim: DEV: offset 100 is not aligned to sector size 512\n",
+		 0,
+		 0},
+		{{"-s", "-v"},
+		 1,
+		 "",
+		 "sectrim: DEV: BLKSECDISCARD ioctl failed: Operation not supported\n",
+		 0,
+		 0},
 	};
 	for (const auto &c : cases) {
 		ASSERT_TRUE(fill_pattern(dev));
@@ -243,10 +280,10 @@ TEST(Device, NoDescriptorAboveTheStandardStreams)
 	loop_device dev;
 	ASSERT_TRUE(attach_loop_device(&dev, DEVICE_SIZE, 512));
 	ASSERT_TRUE(fill_pattern(dev));
-	const tool_result r =
-		run_program("/bin/sh",
-			    {"sh", "-c", "ulimit -n 3 && exec \"$0\" \"$@\"", SECTRIM_PATH, "-z", dev.path},
-			    {}, 20000, STDOUT_CLOSED);
+	const tool_result r = run_program(
+		"/bin/sh",
+		{"sh", "-c", "ulimit -n 3 && exec \"$0\" \"$@\"", SECTRIM_PATH, "-z", dev.path}, {},
+		20000, STDOUT_CLOSED);
 	EXPECT_EQ(r.status, 1) << r.err;
 	EXPECT_EQ(r.err, "sectrim: cannot open " + dev.path + ": Invalid argument\n");
 	EXPECT_TRUE(check_contents(dev, 0, 0));

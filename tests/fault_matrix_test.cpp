@@ -97,11 +97,13 @@ TEST_F(FaultMatrix, FailingRequest)
 	for (const mode_column &mode : MODES)
 		for (uint64_t fail_at : {uint64_t{1}, (CHUNKS + 1) / 2, CHUNKS})
 			for (int error : ERRORS) {
-				expected_run want = {
-					"sectrim: " + dev.path + ": " + mode.request +
-						" ioctl failed: " + strerror(error) + "\n",
-					{"GETSIZE64", "SSZGET"}, {}, OFFSET,
-					mode.real ? (fail_at - 1) * STEP : 0};
+				expected_run want = {"sectrim: " + dev.path + ": " + mode.request +
+							     " ioctl failed: " + strerror(error) +
+							     "\n",
+						     {"GETSIZE64", "SSZGET"},
+						     {},
+						     OFFSET,
+						     mode.real ? (fail_at - 1) * STEP : 0};
 				for (uint64_t i = 0; i < fail_at; i++) {
 					const std::string text = std::string(mode.logged) + " " +
 								 std::to_string(OFFSET + i * STEP) +
@@ -138,7 +140,10 @@ TEST_F(FaultMatrix, FailingGeometryRequest)
 					       "FAULT_ERRNO=" + std::to_string(error)},
 					      {"sectrim: " + dev.path + ": " + g.request +
 						       " ioctl failed: " + strerror(error) + "\n",
-					       g.calls, {}, 0, 0});
+					       g.calls,
+					       {},
+					       0,
+					       0});
 }
 
 // The kernel never reports a sector size of 0 or below, but every check
@@ -154,7 +159,10 @@ TEST_F(FaultMatrix, SectorSizeBelowOne)
 				check_failure(dev, args, {"FAULT_SECTOR=" + std::to_string(sector)},
 					      {"sectrim: " + dev.path + ": invalid sector size " +
 						       std::to_string(sector) + "\n",
-					       {"GETSIZE64", "SSZGET"}, {}, 0, 0});
+					       {"GETSIZE64", "SSZGET"},
+					       {},
+					       0,
+					       0});
 			}
 }
 

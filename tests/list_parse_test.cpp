@@ -25,7 +25,8 @@ int lookup(const char *token, size_t length)
 	calls += (calls.empty() ? "" : "|") + std::to_string(token - list_base) + ":" + text;
 	char *end;
 	long value = strtol(text.c_str(), &end, 0);
-	return !text.empty() && *end == '\0' ? static_cast<int>(value) : 100 + static_cast<int>(length);
+	return !text.empty() && *end == '\0' ? static_cast<int>(value)
+					     : 100 + static_cast<int>(length);
 }
 
 const char *start_walk(const char *list)
@@ -68,7 +69,8 @@ TEST(ListToIds, TokensCapacityAndCodes)
 		int rc = list_to_ids(start_walk(c.list), ids, c.capacity, lookup);
 		EXPECT_EQ(rc, c.rc) << "list '" << c.list << "' capacity " << c.capacity;
 		EXPECT_EQ(calls, c.calls) << "list '" << c.list << "' capacity " << c.capacity;
-		EXPECT_EQ(std::vector<int>(ids, ids + c.ids.size()), c.ids) << "list '" << c.list << "'";
+		EXPECT_EQ(std::vector<int>(ids, ids + c.ids.size()), c.ids)
+			<< "list '" << c.list << "'";
 	}
 }
 
@@ -109,9 +111,11 @@ TEST(ListAppendIds, AppendReplaceAndCount)
 		size_t count = c.count_before;
 		int rc = list_append_ids(c.list, ids, c.capacity, &count, lookup);
 		EXPECT_EQ(rc, c.rc) << "list '" << c.list << "' count " << c.count_before;
-		EXPECT_EQ(count, c.count_after) << "list '" << c.list << "' count " << c.count_before;
+		EXPECT_EQ(count, c.count_after)
+			<< "list '" << c.list << "' count " << c.count_before;
 		std::vector<int> expected(10, 99);
-		std::copy(c.written.begin(), c.written.end(), expected.begin() + static_cast<long>(c.first));
+		std::copy(c.written.begin(), c.written.end(),
+			  expected.begin() + static_cast<long>(c.first));
 		EXPECT_EQ(std::vector<int>(ids, ids + 10), expected) << "list '" << c.list << "'";
 	}
 }
@@ -143,7 +147,8 @@ TEST(ListSetBits, BitPositionsAndStops)
 	};
 	for (const auto &c : cases) {
 		std::vector<unsigned char> bytes = {0x00, 0x00, 0x00, 0x80};
-		EXPECT_EQ(list_set_bits(c.list, bytes.data(), lookup), c.rc) << "list '" << c.list << "'";
+		EXPECT_EQ(list_set_bits(c.list, bytes.data(), lookup), c.rc)
+			<< "list '" << c.list << "'";
 		EXPECT_EQ(bytes, c.bytes) << "list '" << c.list << "'";
 	}
 	unsigned char byte = 0;
@@ -159,7 +164,10 @@ TEST(ListToMask, OredIntoTheGivenMask)
 		int rc;
 		uint32_t mask; // from 0x10
 	} cases[] = {
-		{"0x1,0x4", 0, 0x15}, {"1,-7,4", -7, 0x11}, {",1", -1, 0x10}, {"", 0, 0x10},
+		{"0x1,0x4", 0, 0x15},
+		{"1,-7,4", -7, 0x11},
+		{",1", -1, 0x10},
+		{"", 0, 0x10},
 	};
 	for (const auto &c : cases) {
 		uint32_t mask = 0x10;

@@ -30,11 +30,11 @@ std::string loop_devices_unavailable();
 
 // Skip the test, loudly, where loop devices cannot be made. Where they can,
 // a failure to make one is a test failure, never a skip.
-#define REQUIRE_LOOP_DEVICES()                                                          \
-	do {                                                                            \
-		const std::string why_not_ = loop_devices_unavailable();                \
-		if (!why_not_.empty())                                                  \
-			GTEST_SKIP() << "*** DEVICE TEST NOT RUN: " << why_not_ << " ***"; \
+#define REQUIRE_LOOP_DEVICES()                                                                     \
+	do {                                                                                       \
+		const std::string why_not_ = loop_devices_unavailable();                           \
+		if (!why_not_.empty())                                                             \
+			GTEST_SKIP() << "*** DEVICE TEST NOT RUN: " << why_not_ << " ***";         \
 	} while (0)
 
 // Attach a zero-filled device of size bytes (a multiple of sector_size).

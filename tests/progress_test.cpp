@@ -49,7 +49,8 @@ std::string replay(const std::vector<fault_event> &log, const std::string &dev, 
 	for (const fault_event &ev : log) {
 		if (ev.name == "CLOCK")
 			readings.push_back(ev.time_us < 0 ? timeval{0, 0}
-							  : timeval{ev.time_us / 1000000, ev.time_us % 1000000});
+							  : timeval{ev.time_us / 1000000,
+								    ev.time_us % 1000000});
 		else if (ev.name == "DISCARD" || ev.name == "ZEROOUT")
 			lengths.push_back(ev.length);
 	}
@@ -105,8 +106,8 @@ protected:
 // apart, each starting where the one before ended.
 TEST_F(Progress, SlowStepsReportAtMostOncePerSecond)
 {
-	const tool_result r = run({"-v", "-o", "1M", "-l", "30M", "-p", "1M", "DEV"},
-				  {"FAULT_DELAY_MS=100"});
+	const tool_result r =
+		run({"-v", "-o", "1M", "-l", "30M", "-p", "1M", "DEV"}, {"FAULT_DELAY_MS=100"});
 	ASSERT_EQ(r.status, 0) << r.err;
 	const std::vector<fault_event> events = read_fault_log(log.path);
 	EXPECT_EQ(r.out, replay(events, dev.path, 1 << 20, "Discarded"));
@@ -116,8 +117,10 @@ TEST_F(Progress, SlowStepsReportAtMostOncePerSecond)
 	std::istringstream lines(r.out);
 	for (std::string l; std::getline(lines, l);) {
 		unsigned long long bytes, offset;
-		ASSERT_EQ(sscanf(l.c_str() + dev.path.size(), ": Discarded %llu bytes from the offset %llu",
-				 &bytes, &offset), 2) << l;
+		ASSERT_EQ(sscanf(l.c_str() + dev.path.size(),
+				 ": Discarded %llu bytes from the offset %llu", &bytes, &offset),
+			  2)
+			<< l;
 		EXPECT_EQ(offset, from) << l;
 		from += bytes;
 		total += bytes;
@@ -132,8 +135,8 @@ TEST_F(Progress, OnlyVerboseSteppedRunsReadTheClockPerChunk)
 		size_t readings;
 		size_t lines;
 	} cases[] = {
-		{{"-l", "4M", "-p", "1M", "DEV"}, 1, 0},       // quiet: the reading before the walk
-		{{"-v", "-l", "4M", "DEV"}, 1, 1},             // one request, one final line
+		{{"-l", "4M", "-p", "1M", "DEV"}, 1, 0}, // quiet: the reading before the walk
+		{{"-v", "-l", "4M", "DEV"}, 1, 1},       // one request, one final line
 		{{"-v", "-z", "-l", "4M", "-p", "1M", "DEV"}, 5, 1},
 	};
 	for (const auto &c : cases) {
@@ -157,14 +160,17 @@ TEST_F(Progress, QuickOrClocklessRunsPrintOneFinalLine)
 	for (const char *clock : {"FAULT_CLOCK_FAILS=0", "FAULT_CLOCK_FAILS=1"}) {
 		temp_file case_log;
 		log.path.swap(case_log.path);
-		const tool_result r = run({"-v", "-z", "-o", "512", "-l", "8M", "-p", "64K", "DEV"}, {clock});
+		const tool_result r =
+			run({"-v", "-z", "-o", "512", "-l", "8M", "-p", "64K", "DEV"}, {clock});
 		log.path.swap(case_log.path);
 		ASSERT_EQ(r.status, 0) << clock << ": " << r.err;
 		const std::vector<fault_event> events = read_fault_log(case_log.path);
 		EXPECT_EQ(r.out, replay(events, dev.path, 512, "Zero-filled")) << clock;
-		const bool under_a_second = events.back().time_us - events.front().time_us < 1000000;
+		const bool under_a_second =
+			events.back().time_us - events.front().time_us < 1000000;
 		if (under_a_second || std::string(clock).ends_with("1")) {
-			EXPECT_EQ(r.out, dev.path + ": Zero-filled 8388608 bytes from the offset 512\n")
+			EXPECT_EQ(r.out,
+				  dev.path + ": Zero-filled 8388608 bytes from the offset 512\n")
 				<< clock;
 		}
 	}

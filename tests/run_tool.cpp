@@ -27,8 +27,7 @@ std::string variable_name(const std::string &entry)
 void apply_setting(std::vector<std::string> *environment, const std::string &entry)
 {
 	const std::string name = variable_name(entry);
-	std::erase_if(*environment,
-		      [&](const std::string &e) { return variable_name(e) == name; });
+	std::erase_if(*environment, [&](const std::string &e) { return variable_name(e) == name; });
 	if (entry.find('=') != std::string::npos)
 		environment->push_back(entry);
 }
@@ -230,7 +229,8 @@ std::vector<fault_event> read_fault_log(const std::string &path)
 		    usec_to - usec_from == 6 && static_cast<size_t>(usec_to) == line.size() &&
 		    usec >= 0) {
 			ev = {name, start, length, sec * 1000000 + usec};
-		} else if (sscanf(text, "CLOCK %d %" SCNd64 ".%ld%n", &clock_id, &sec, &usec, &end) == 3 &&
+		} else if (sscanf(text, "CLOCK %d %" SCNd64 ".%ld%n", &clock_id, &sec, &usec,
+				  &end) == 3 &&
 			   static_cast<size_t>(end) == line.size()) {
 			ev = {"CLOCK", static_cast<uint64_t>(clock_id), 0, sec * 1000000 + usec};
 		} else if (sscanf(text, "CLOCK %d failed%n", &clock_id, &end) == 1 &&

@@ -41,8 +41,8 @@ constexpr range_row RANGES[] = {
 
 // The pattern outside [start, end); zeros inside when zeroes, anything
 // there otherwise, since a discard promises nothing about what reads back.
-::testing::AssertionResult only_range_changed(const loop_device &dev, uint64_t start,
-					      uint64_t end, bool zeroes)
+::testing::AssertionResult only_range_changed(const loop_device &dev, uint64_t start, uint64_t end,
+					      bool zeroes)
 {
 	std::vector<uint8_t> data;
 	if (::testing::AssertionResult r = read_range(dev, 0, dev.size, &data); !r)

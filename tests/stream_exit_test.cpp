@@ -55,11 +55,18 @@ TEST_F(StreamExitDevice, ClosedStreamsNeverReachTheDevice)
 		uint64_t zeroed; // bytes from 64K on
 	} cases[] = {
 		{{"-z", "-o", "64K", "-l", "64K", "DEV"}, STDOUT_CLOSED, 0, "", 64 << 10},
-		{{"-v", "-z", "-o", "64K", "-l", "64K", "-p", "4K", "DEV"}, STDOUT_CLOSED, 1,
-		 "sectrim: write error: Bad file descriptor\n", 64 << 10},
+		{{"-v", "-z", "-o", "64K", "-l", "64K", "-p", "4K", "DEV"},
+		 STDOUT_CLOSED,
+		 1,
+		 "sectrim: write error: Bad file descriptor\n",
+		 64 << 10},
 		{{"-z", "-o", "64K", "-l", "64K", "DEV"}, STDERR_CLOSED, 0, "", 64 << 10},
 		{{"-z", "-o", "1", "DEV"}, STDERR_CLOSED, 1, "", 0}, // the diagnostic is lost
-		{{"-v", "-z", "-o", "64K", "-l", "64K", "DEV"}, STDOUT_BROKEN_PIPE, 0, "", 64 << 10},
+		{{"-v", "-z", "-o", "64K", "-l", "64K", "DEV"},
+		 STDOUT_BROKEN_PIPE,
+		 0,
+		 "",
+		 64 << 10},
 	};
 	for (const auto &c : cases) {
 		const std::vector<std::string> args = with_device(c.args, dev.path);

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Strict numeric conversions: accepted texts and their values, the widths of
 // this platform's long and time_t, and the one diagnostic line of a refusal.
-#include "strict_number.h"
 #include "locale_env.h"
+#include "strict_number.h"
 
 #include <gtest/gtest.h>
 
-#include <charconv>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -22,8 +22,7 @@ struct member {
 	std::string (*value)(const char *text);
 };
 
-template <auto convert>
-std::string integer_value(const char *text)
+template <auto convert> std::string integer_value(const char *text)
 {
 	return std::to_string(convert(text, MESSAGE));
 }
@@ -55,10 +54,10 @@ std::string timeval_value(const char *text)
 const member DOUBLE = {"double", double_value};
 const member TIMEVAL = {"timeval", timeval_value};
 
-const member *const INTEGER_MEMBERS[] = {&INT64, &INT32, &INT16, &UINT64,
-					 &UINT32, &UINT16, &LONG, &ULONG};
-const member *const ALL_MEMBERS[] = {&INT64, &INT32, &INT16, &UINT64, &UINT32,
-				     &UINT16, &LONG, &ULONG, &DOUBLE, &TIMEVAL};
+const member *const INTEGER_MEMBERS[] = {&INT64,  &INT32,  &INT16, &UINT64,
+					 &UINT32, &UINT16, &LONG,  &ULONG};
+const member *const ALL_MEMBERS[] = {&INT64,  &INT32, &INT16, &UINT64, &UINT32,
+				     &UINT16, &LONG,  &ULONG, &DOUBLE, &TIMEVAL};
 
 struct accept_case {
 	const member *m;
@@ -96,7 +95,8 @@ std::string regex_quoted(const char *text)
 void expect_refused(const std::vector<refusal> &cases)
 {
 	for (const auto &c : cases) {
-		std::string line = std::string(": ") + MESSAGE + ": '" + regex_quoted(c.text ? c.text : "") + "'";
+		std::string line = std::string(": ") + MESSAGE + ": '" +
+				   regex_quoted(c.text ? c.text : "") + "'";
 		if (c.range)
 			line += ": Numerical result out of range";
 		EXPECT_EXIT(c.m->value(c.text), ::testing::ExitedWithCode(1), line + "\n$")
@@ -115,7 +115,8 @@ TEST_F(StrictNumber, SyntaxSharedByTheIntegerMembers)
 {
 	std::vector<accept_case> cases;
 	for (const member *m : INTEGER_MEMBERS)
-		for (auto [text, value] : {std::pair{"  42", "42"}, {"+7", "7"}, {"010", "10"}, {"0", "0"}})
+		for (auto [text, value] :
+		     {std::pair{"  42", "42"}, {"+7", "7"}, {"010", "10"}, {"0", "0"}})
 			cases.push_back({m, text, value});
 	expect_accepted(cases);
 }
@@ -197,7 +198,8 @@ TEST_F(StrictNumberDeathTest, NoNumberOrTextAfterItFailsWithoutSystemText)
 {
 	std::vector<refusal> cases;
 	for (const member *m : ALL_MEMBERS)
-		for (const char *text : {static_cast<const char *>(nullptr), "", "-", " ", "+", "x1"})
+		for (const char *text :
+		     {static_cast<const char *>(nullptr), "", "-", " ", "+", "x1"})
 			cases.push_back({m, text, false});
 	for (const member *m : INTEGER_MEMBERS)
 		for (const char *text : {"42 ", "0x10", "1.5", "4-2"})

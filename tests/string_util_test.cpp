@@ -35,12 +35,14 @@ TEST(EscapedSpan, BackslashTakesTheNextCharacter)
 		const char *text, *stop;
 		size_t span;
 	} cases[] = {
-		{"a\\,b,c", ",", 4}, {"ab\\", ",", 2}, {"\\\\,", ",", 2}, {"", ",", 0}, {",x", ",", 0},
-		{"\\", ",", 0},      {"abc", "", 3},   {"a\\b", "\\", 3}, {"a\\\\b", "\\", 4},
+		{"a\\,b,c", ",", 4}, {"ab\\", ",", 2},  {"\\\\,", ",", 2},
+		{"", ",", 0},        {",x", ",", 0},    {"\\", ",", 0},
+		{"abc", "", 3},      {"a\\b", "\\", 3}, {"a\\\\b", "\\", 4},
 	};
 	for (const auto &c : cases) {
 		auto text = exact_copy(c.text);
-		EXPECT_EQ(escaped_span(text.get(), c.stop), c.span) << "text '" << c.text << "' stop '" << c.stop << "'";
+		EXPECT_EQ(escaped_span(text.get(), c.stop), c.span)
+			<< "text '" << c.text << "' stop '" << c.stop << "'";
 	}
 }
 
@@ -50,7 +52,8 @@ TEST(AllDigits, DecimalDigitsOnly)
 		const char *text;
 		int result;
 	} cases[] = {
-		{nullptr, 0}, {"", 0}, {"0123", 1}, {"7", 1}, {"12a", 0}, {" 1", 0}, {"-1", 0}, {"\xb2", 0},
+		{nullptr, 0}, {"", 0},   {"0123", 1}, {"7", 1},
+		{"12a", 0},   {" 1", 0}, {"-1", 0},   {"\xb2", 0},
 	};
 	for (const auto &c : cases)
 		EXPECT_EQ(all_digits(c.text), c.result) << "text '" << shown(c.text) << "'";
@@ -63,7 +66,9 @@ TEST(BooleanWordOrExit, PairsAndExits)
 		int result;
 	} cases[] = {{"yes", 1}, {"no", 0}, {"1", 1}, {"0", 0}};
 	for (const auto &c : cases)
-		EXPECT_EQ(boolean_word_or_exit(c.word, "bad switch", "yes", "no", "1", "0", nullptr), c.result)
+		EXPECT_EQ(
+			boolean_word_or_exit(c.word, "bad switch", "yes", "no", "1", "0", nullptr),
+			c.result)
 			<< "word '" << c.word << "'";
 
 	EXPECT_EXIT(boolean_word_or_exit("Yes", "bad switch", "yes", "no", "1", "0", nullptr),
@@ -82,8 +87,9 @@ TEST(FindCharBounded, StopsAtBoundAndTerminator)
 		char c;
 		long at; // -1: NULL
 	} cases[] = {
-		{"abc", 2, 'b', 1}, {"abc", 2, 'c', -1}, {"abc", 10, 'c', 2}, {"abc", 10, 'd', -1},
-		{"abc", 10, '\0', -1}, {"abc", 0, 'a', -1}, {"abc", 1, 'a', 0}, {"aba", 3, 'a', 0},
+		{"abc", 2, 'b', 1},   {"abc", 2, 'c', -1},   {"abc", 10, 'c', 2},
+		{"abc", 10, 'd', -1}, {"abc", 10, '\0', -1}, {"abc", 0, 'a', -1},
+		{"abc", 1, 'a', 0},   {"aba", 3, 'a', 0},
 	};
 	for (const auto &c : cases) {
 		auto text = exact_copy(c.text);
@@ -99,12 +105,13 @@ TEST(PathTextEqual, OneTrailingSlashIgnored)
 		const char *a, *b;
 		int equal;
 	} cases[] = {
-		{"/a/", "/a", 1},     {"/a//", "/a", 0},    {"/", "", 1},       {"//", "/", 0},
-		{"/a/b", "/a/b/", 1}, {"/a/b", "/a/c", 0},  {"/ab", "/a/", 0},  {"/a", "/a/b", 0},
-		{nullptr, nullptr, 1}, {nullptr, "", 0},    {"", nullptr, 0},   {"a/", "a/", 1},
+		{"/a/", "/a", 1},      {"/a//", "/a", 0},   {"/", "", 1},      {"//", "/", 0},
+		{"/a/b", "/a/b/", 1},  {"/a/b", "/a/c", 0}, {"/ab", "/a/", 0}, {"/a", "/a/b", 0},
+		{nullptr, nullptr, 1}, {nullptr, "", 0},    {"", nullptr, 0},  {"a/", "a/", 1},
 	};
 	for (const auto &c : cases)
-		EXPECT_EQ(path_text_equal(c.a, c.b), c.equal) << "'" << shown(c.a) << "' vs '" << shown(c.b) << "'";
+		EXPECT_EQ(path_text_equal(c.a, c.b), c.equal)
+			<< "'" << shown(c.a) << "' vs '" << shown(c.b) << "'";
 }
 
 TEST(Concat, NewStringsAndOverflow)
@@ -114,15 +121,20 @@ TEST(Concat, NewStringsAndOverflow)
 		size_t n; // SIZE_MAX: concat_alloc
 		const char *joined;
 	} cases[] = {
-		{"ab", "cd", SIZE_MAX, "abcd"},  {"ab", nullptr, SIZE_MAX, "ab"}, {nullptr, "cd", SIZE_MAX, "cd"},
-		{nullptr, nullptr, SIZE_MAX, ""}, {nullptr, "cdef", 2, "cd"},     {"ab", "cdef", 2, "abcd"},
-		{"ab", "cdef", 0, "ab"},          {nullptr, "cd", 5, "cd"},       {"", "", SIZE_MAX, ""},
+		{"ab", "cd", SIZE_MAX, "abcd"},  {"ab", nullptr, SIZE_MAX, "ab"},
+		{nullptr, "cd", SIZE_MAX, "cd"}, {nullptr, nullptr, SIZE_MAX, ""},
+		{nullptr, "cdef", 2, "cd"},      {"ab", "cdef", 2, "abcd"},
+		{"ab", "cdef", 0, "ab"},         {nullptr, "cd", 5, "cd"},
+		{"", "", SIZE_MAX, ""},
 	};
 	for (const auto &c : cases) {
-		char *joined = c.n == SIZE_MAX ? concat_alloc(c.s, c.t) : concat_alloc_n(c.s, c.t, c.n);
+		char *joined =
+			c.n == SIZE_MAX ? concat_alloc(c.s, c.t) : concat_alloc_n(c.s, c.t, c.n);
 		ASSERT_NE(joined, nullptr) << "'" << shown(c.s) << "' + '" << shown(c.t) << "'";
-		EXPECT_STREQ(joined, c.joined) << "'" << shown(c.s) << "' + '" << shown(c.t) << "' n " << c.n;
-		EXPECT_TRUE(joined != c.s && joined != c.t) << "not a new string: '" << joined << "'";
+		EXPECT_STREQ(joined, c.joined)
+			<< "'" << shown(c.s) << "' + '" << shown(c.t) << "' n " << c.n;
+		EXPECT_TRUE(joined != c.s && joined != c.t)
+			<< "not a new string: '" << joined << "'";
 		free(joined);
 	}
 
@@ -147,7 +159,8 @@ struct word_step {
 	long cursor;
 };
 
-void expect_walk(const char *text, const char *separators, int quoting, const std::vector<word_step> &steps)
+void expect_walk(const char *text, const char *separators, int quoting,
+		 const std::vector<word_step> &steps)
 {
 	auto copy = exact_copy(text);
 	const char *cursor = copy.get();
@@ -156,8 +169,10 @@ void expect_walk(const char *text, const char *separators, int quoting, const st
 		const char *word = next_word(&cursor, &length, separators, quoting);
 		std::string got = word ? std::string(word, length) : "(null)";
 		EXPECT_EQ(word ? word - copy.get() : -1, steps[i].at)
-			<< "text '" << text << "' quoting " << quoting << " call " << i << " gave '" << got << "'";
-		EXPECT_EQ(length, steps[i].length) << "text '" << text << "' quoting " << quoting << " call " << i;
+			<< "text '" << text << "' quoting " << quoting << " call " << i << " gave '"
+			<< got << "'";
+		EXPECT_EQ(length, steps[i].length)
+			<< "text '" << text << "' quoting " << quoting << " call " << i;
 		EXPECT_EQ(cursor - copy.get(), steps[i].cursor)
 			<< "text '" << text << "' quoting " << quoting << " call " << i;
 	}
