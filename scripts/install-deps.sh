@@ -9,7 +9,7 @@ packages_for() {
 	build) echo "cmake make g++ gettext" ;;
 	test) echo "googletest libgtest-dev locales mount valgrind" ;;
 	package) echo "groff-base mandoc bash-completion" ;;
-	lint) echo "clang-tidy cppcheck" ;;
+	lint) echo "clang-format clang-tidy cppcheck" ;;
 	fuzz) echo "clang libclang-rt-14-dev" ;;
 	coverage) echo "gcovr" ;;
 	bench) echo "strace valgrind libbenchmark-dev binutils" ;;

@@ -1,8 +1,11 @@
 #!/bin/sh
 # SPDX-License-Identifier: GPL-2.0-or-later
-# Static analysis of the tool and the support library: clang-tidy with the
-# checked-in .clang-tidy, and cppcheck. Either finding fails.
+# The house format of every C and C++ source (.clang-format), then static
+# analysis of the tool and the support library: clang-tidy with the
+# checked-in .clang-tidy, and cppcheck. Any finding fails.
 set -eu
+find tool common tests fuzz bench -name '*.cpp' -o -name '*.h' -o -name '*.c' |
+	LC_ALL=C sort | xargs clang-format --dry-run -Werror
 build=${LINT_BUILD:-build-lint}
 cmake -S . -B "$build" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DBUILD_TESTING=OFF >/dev/null
 # One file per run: clang-tidy 14 carries analyser state from one file into
