@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -173,49 +175,79 @@ std::string file_text(const std::string &path)
 	return text.str();
 }
 
-// Paths that are not block devices, which need no privilege to try.
+// A path as the fault log shows it: control characters become '?'.
+std::string logged(std::string path)
+{
+	for (char &c : path)
+		if (static_cast<unsigned char>(c) < ' ')
+			c = '?';
+	return path;
+}
+
+// Paths that are not block devices, which need no privilege to try. Nodes
+// whose opening has effects of its own (FIFOs, character devices, sockets)
+// are refused without being opened; the rest are found out after open().
 TEST(Device, NotABlockDevice)
 {
-	temp_file regular, fifo;
+	temp_file regular, fifo, socket_path;
 	{
 		std::ofstream(regular.path) << "precious data\n";
 	}
 	// Opening a FIFO for writing would wait for a reader forever.
 	ASSERT_EQ(unlink(fifo.path.c_str()), 0);
 	ASSERT_EQ(mkfifo(fifo.path.c_str(), 0600), 0) << strerror(errno);
+	ASSERT_EQ(unlink(socket_path.path.c_str()), 0);
+	sockaddr_un address = {};
+	address.sun_family = AF_UNIX;
+	ASSERT_LT(socket_path.path.size(), sizeof address.sun_path);
+	socket_path.path.copy(address.sun_path, sizeof address.sun_path - 1);
+	const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+	ASSERT_GE(listener, 0) << strerror(errno);
+	ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0)
+		<< strerror(errno);
 	// Names are printed as given: no conversion, blank or line break in
 	// them is interpreted.
 	const std::string odd_file = regular.path + ODD_NAME, odd_fifo = fifo.path + ODD_NAME;
 	std::ofstream(odd_file) << "precious data\n";
 	ASSERT_EQ(mkfifo(odd_fifo.c_str(), 0600), 0) << strerror(errno);
+	const std::string missing = "/nonexistent/hostkit-test-device";
+	const std::string odd_missing = std::string("/nonexistent/") + ODD_NAME;
 	const struct {
 		std::string path;
+		bool opened;
 		std::string err;
 	} cases[] = {
-		{regular.path, "sectrim: " + regular.path + ": not a block device\n"},
-		{"/dev/null", "sectrim: /dev/null: not a block device\n"},
-		{fifo.path, "sectrim: " + fifo.path + ": not a block device\n"},
-		{"/nonexistent/hostkit-test-device",
-		 "sectrim: cannot open /nonexistent/hostkit-test-device: No such file or "
-		 "directory\n"},
-		{"/", "sectrim: cannot open /: Is a directory\n"},
-		{odd_file, "sectrim: " + odd_file + ": not a block device\n"},
-		{odd_fifo, "sectrim: " + odd_fifo + ": not a block device\n"},
-		{std::string("/nonexistent/") + ODD_NAME,
-		 std::string("sectrim: cannot open /nonexistent/") + ODD_NAME +
-			 ": No such file or directory\n"},
+		{regular.path, true, "sectrim: " + regular.path + ": not a block device\n"},
+		{"/dev/null", false, "sectrim: /dev/null: not a block device\n"},
+		{"/dev/zero", false, "sectrim: /dev/zero: not a block device\n"},
+		{fifo.path, false, "sectrim: " + fifo.path + ": not a block device\n"},
+		{socket_path.path, false,
+		 "sectrim: " + socket_path.path + ": not a block device\n"},
+		{missing, true,
+		 "sectrim: cannot open " + missing + ": No such file or directory\n"},
+		{"/", true, "sectrim: cannot open /: Is a directory\n"},
+		{odd_file, true, "sectrim: " + odd_file + ": not a block device\n"},
+		{odd_fifo, false, "sectrim: " + odd_fifo + ": not a block device\n"},
+		{odd_missing, true,
+		 "sectrim: cannot open " + odd_missing + ": No such file or directory\n"},
 	};
 	for (const auto &c : cases) {
 		for (const char *mode : {"-v", "-z", "-s"}) {
 			const std::vector<std::string> args = {mode, c.path};
-			const tool_result r = run_sectrim(args);
+			temp_file log;
+			const tool_result r = run_sectrim(args, fault_env(log.path));
 			EXPECT_EQ(r.status, 1) << command_text(args);
 			EXPECT_EQ(r.out, "") << command_text(args);
 			EXPECT_EQ(r.err, c.err) << command_text(args);
+			EXPECT_EQ(opened_paths(read_fault_log(log.path)),
+				  c.opened ? std::vector<std::string>{logged(c.path)}
+					   : std::vector<std::string>{})
+				<< command_text(args);
 		}
 	}
 	EXPECT_EQ(file_text(regular.path), "precious data\n");
 	EXPECT_EQ(file_text(odd_file), "precious data\n");
+	close(listener);
 	unlink(odd_file.c_str());
 	unlink(odd_fifo.c_str());
 }

@@ -236,6 +236,9 @@ std::vector<fault_event> read_fault_log(const std::string &path)
 		} else if (sscanf(text, "CLOCK %d failed%n", &clock_id, &end) == 1 &&
 			   static_cast<size_t>(end) == line.size()) {
 			ev = {"CLOCK", static_cast<uint64_t>(clock_id), 0, -1};
+		} else if (line.starts_with("OPEN ")) {
+			ev.name = "OPEN";
+			ev.path = line.substr(5);
 		} else if (line == "GETSIZE64" || line == "SSZGET") {
 			ev.name = line;
 		} else {
@@ -260,9 +263,18 @@ std::vector<std::string> request_names(const std::vector<fault_event> &events)
 {
 	std::vector<std::string> names;
 	for (const fault_event &ev : events)
-		if (ev.name != "CLOCK")
+		if (ev.name != "CLOCK" && ev.name != "OPEN")
 			names.push_back(ev.name);
 	return names;
+}
+
+std::vector<std::string> opened_paths(const std::vector<fault_event> &events)
+{
+	std::vector<std::string> paths;
+	for (const fault_event &ev : events)
+		if (ev.name == "OPEN")
+			paths.push_back(ev.path);
+	return paths;
 }
 
 std::string with_device(std::string text, const std::string &path)

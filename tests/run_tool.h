@@ -60,12 +60,14 @@ std::vector<std::string> fault_env(const std::string &log_path,
 // One line of the fault log. Data requests (DISCARD, ZEROOUT, SECDISCARD)
 // carry start, length and the raw monotonic time of issue in microseconds;
 // CLOCK carries the clock id in start and the reading handed to the program
-// in time_us (-1 when the reading failed); GETSIZE64 and SSZGET carry nothing.
+// in time_us (-1 when the reading failed); OPEN carries the path opened
+// (control characters shown as '?'); GETSIZE64 and SSZGET carry nothing.
 struct fault_event {
 	std::string name;
 	uint64_t start;
 	uint64_t length;
 	int64_t time_us;
+	std::string path = "";
 };
 
 // The log's lines in order; a line that does not parse becomes an event
@@ -76,8 +78,11 @@ std::vector<fault_event> read_fault_log(const std::string &path);
 // expected column of requests.
 std::vector<std::string> request_texts(const std::vector<fault_event> &events);
 
-// The names of all events but the clock readings, in order.
+// The names of all events but the clock readings and the opens, in order.
 std::vector<std::string> request_names(const std::vector<fault_event> &events);
+
+// The paths the program opened, in order.
+std::vector<std::string> opened_paths(const std::vector<fault_event> &events);
 
 // Every "DEV" in the texts replaced by the device path: test tables name the
 // device before it exists.

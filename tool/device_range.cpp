@@ -92,9 +92,13 @@ void report_progress(operation_mode mode, const char *path, const progress_tally
 void run_device_range(const char *path, const tool_options *options)
 {
 	struct stat st;
-	// Opening a FIFO for writing waits for a reader that may never come;
-	// a FIFO is no block device anyway, so it is turned away unopened.
-	if (stat(path, &st) == 0 && S_ISFIFO(st.st_mode))
+	// Opening a node has effects of its own: a FIFO waits for a reader, a
+	// watchdog arms, a tape writes a file mark, a serial line waits for
+	// carrier. None of these is a block device, so a mistyped path to one
+	// is turned away unopened. Whatever stat() cannot tell goes on to
+	// open() and the check after it.
+	if (stat(path, &st) == 0 &&
+	    (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode)))
 		errx(1, _("%s: not a block device"), path);
 	int fd = open(path, O_WRONLY);
 	if (fd < 0)
