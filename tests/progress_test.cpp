@@ -94,24 +94,36 @@ protected:
 		ASSERT_TRUE(attach_loop_device(&dev, 1 << 20, 512));
 	}
 
-	tool_result run(const std::vector<std::string> &args, std::vector<std::string> settings)
+	tool_result run(const std::vector<std::string> &args, std::vector<std::string> settings,
+			stream_setup target = STREAMS_CAPTURED)
 	{
 		settings.push_back("FAULT_FAKE=1");
 		settings.push_back("FAULT_SIZE=1073741824");
-		return run_sectrim(with_device(args, dev.path), fault_env(log.path, settings));
+		return run_sectrim(with_device(args, dev.path), fault_env(log.path, settings),
+				   target);
 	}
 };
 
-// About three seconds of 100 ms requests: several lines, at least a second
-// apart, each starting where the one before ended.
+// About three seconds of 100 ms requests, read through a pipe as a log
+// would be: several lines, at least a second apart, each starting where
+// the one before ended, and the first arriving while the work goes on.
 TEST_F(Progress, SlowStepsReportAtMostOncePerSecond)
 {
-	const tool_result r =
-		run({"-v", "-o", "1M", "-l", "30M", "-p", "1M", "DEV"}, {"FAULT_DELAY_MS=100"});
+	const tool_result r = run({"-v", "-o", "1M", "-l", "30M", "-p", "1M", "DEV"},
+				  {"FAULT_DELAY_MS=100"}, STDOUT_PIPE);
 	ASSERT_EQ(r.status, 0) << r.err;
 	const std::vector<fault_event> events = read_fault_log(log.path);
 	EXPECT_EQ(r.out, replay(events, dev.path, 1 << 20, "Discarded"));
 	EXPECT_GE(count_lines(r.out), 3u) << r.out;
+	// Held in the buffer, the lines would arrive only at exit, after the
+	// last request.
+	const auto last_request =
+		std::find_if(events.rbegin(), events.rend(),
+			     [](const fault_event &ev) { return ev.name == "DISCARD"; });
+	ASSERT_NE(last_request, events.rend());
+	EXPECT_LT(r.first_out_us, last_request->time_us)
+		<< "the first line arrived " << r.first_out_us - last_request->time_us
+		<< " us after the last request went out";
 
 	uint64_t from = 1 << 20, total = 0;
 	std::istringstream lines(r.out);

@@ -3,6 +3,7 @@
 #include "run_tool.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -52,24 +53,56 @@ int64_t now_ms()
 	return int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1000000;
 }
 
-// Wait for the child, killing it once the deadline has passed.
-int wait_with_deadline(pid_t pid, int timeout_ms)
+int64_t raw_now_us()
+{
+	timespec ts;
+	clock_gettime(CLOCK_MONOTONIC_RAW, &ts);
+	return int64_t{ts.tv_sec} * 1000000 + ts.tv_nsec / 1000;
+}
+
+// Take what the pipe holds, or wait up to timeout_ms for it; false at the
+// end of the output.
+bool read_pipe(int reader, int timeout_ms, tool_result *result)
+{
+	pollfd ready = {reader, POLLIN, 0};
+	if (poll(&ready, 1, timeout_ms) <= 0)
+		return true;
+	char buf[4096];
+	const ssize_t n = read(reader, buf, sizeof buf);
+	if (n <= 0)
+		return n < 0 && errno == EINTR;
+	if (result->first_out_us < 0)
+		result->first_out_us = raw_now_us();
+	result->out.append(buf, static_cast<size_t>(n));
+	return true;
+}
+
+// Wait for the child, reading the pipe meanwhile when there is one, and
+// kill it once the deadline has passed.
+int wait_with_deadline(pid_t pid, int timeout_ms, int reader, tool_result *result)
 {
 	const int64_t deadline = now_ms() + timeout_ms;
 	int wstatus = 0;
 	for (;;) {
 		pid_t r = waitpid(pid, &wstatus, WNOHANG);
 		if (r == pid || (r < 0 && errno != EINTR))
-			return wstatus;
+			break;
 		if (now_ms() > deadline) {
 			kill(pid, SIGKILL);
 			while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR)
 				;
-			return wstatus;
+			break;
 		}
-		const timespec pause = {0, 1000000};
-		nanosleep(&pause, nullptr);
+		if (reader >= 0) {
+			read_pipe(reader, 1, result);
+		} else {
+			const timespec pause = {0, 1000000};
+			nanosleep(&pause, nullptr);
+		}
 	}
+	while (reader >= 0 && read_pipe(reader, -1, result))
+		;
+	return wstatus;
 }
 
 } // namespace
@@ -81,6 +114,7 @@ bool redirect_streams(stream_setup target, int captured)
 {
 	switch (target) {
 	case STREAMS_CAPTURED:
+	case STDOUT_PIPE:
 		return dup2(captured, 1) >= 0;
 	case STDERR_CLOSED:
 		return dup2(captured, 1) >= 0 && close(2) == 0;
@@ -125,11 +159,13 @@ tool_result run_program(const char *path, const std::vector<std::string> &argv,
 
 	tool_result result = {-1, 0, "", ""};
 	// Memory files rather than pipes: the child can never block on a full
-	// pipe while the parent waits for it.
+	// pipe while the parent waits for it. A pipe only where the test reads
+	// the output as it comes.
 	int out = memfd_create("tool-stdout", MFD_CLOEXEC);
 	int errs = memfd_create("tool-stderr", MFD_CLOEXEC);
-	if (out < 0 || errs < 0) {
-		result.err = std::string("<memfd_create: ") + strerror(errno) + ">";
+	int out_pipe[2] = {-1, -1};
+	if (out < 0 || errs < 0 || (target == STDOUT_PIPE && pipe2(out_pipe, O_CLOEXEC) != 0)) {
+		result.err = std::string("<memfd_create or pipe: ") + strerror(errno) + ">";
 		return result;
 	}
 	fflush(nullptr);
@@ -137,23 +173,28 @@ tool_result run_program(const char *path, const std::vector<std::string> &argv,
 	if (pid == 0) {
 		int null_in = open("/dev/null", O_RDONLY);
 		if (null_in < 0 || dup2(null_in, 0) < 0 || dup2(errs, 2) < 0 ||
-		    !redirect_streams(target, out))
+		    !redirect_streams(target, target == STDOUT_PIPE ? out_pipe[1] : out))
 			_exit(126);
 		execve(path, child_argv.data(), child_envp.data());
 		dprintf(2, "<exec %s: %s>\n", path, strerror(errno));
 		_exit(127);
 	}
+	if (out_pipe[1] >= 0)
+		close(out_pipe[1]);
 	if (pid < 0) {
 		result.err = std::string("<fork: ") + strerror(errno) + ">";
 	} else {
-		int wstatus = wait_with_deadline(pid, timeout_ms);
+		int wstatus = wait_with_deadline(pid, timeout_ms, out_pipe[0], &result);
 		if (WIFEXITED(wstatus))
 			result.status = WEXITSTATUS(wstatus);
 		else if (WIFSIGNALED(wstatus))
 			result.signal = WTERMSIG(wstatus);
-		result.out = read_all(out);
+		if (target != STDOUT_PIPE)
+			result.out = read_all(out);
 		result.err = read_all(errs);
 	}
+	if (out_pipe[0] >= 0)
+		close(out_pipe[0]);
 	close(out);
 	close(errs);
 	return result;

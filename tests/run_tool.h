@@ -13,14 +13,19 @@ struct tool_result {
 	int signal; // the signal that ended it, else 0
 	std::string out;
 	std::string err;
+	// STDOUT_PIPE: when the first output arrived, on the raw monotonic
+	// clock in microseconds (the fault log's clock); else -1.
+	int64_t first_out_us = -1;
 };
 
-// The child's output streams: both captured, or standard output going where
-// writing fails: /dev/full, a pipe whose reader has gone (with the
-// broken-pipe signal ignored, as the child inherits it), or no descriptor
-// at all; or standard error closed.
+// The child's output streams: both captured, standard output read through
+// a pipe as it comes, or standard output going where writing fails:
+// /dev/full, a pipe whose reader has gone (with the broken-pipe signal
+// ignored, as the child inherits it), or no descriptor at all; or standard
+// error closed.
 enum stream_setup {
 	STREAMS_CAPTURED,
+	STDOUT_PIPE,
 	STDOUT_DEV_FULL,
 	STDOUT_BROKEN_PIPE,
 	STDOUT_CLOSED,

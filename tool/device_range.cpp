@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The device range operation. Everything the tool asks of the kernel is in
 // this file: stat, open (and fcntl when a standard stream was closed),
-// fstat, two geometry requests, one request per chunk, close.
+// fstat, two geometry requests, one request per chunk, close; and the
+// report lines, each written as it is printed.
 #include "device_range.h"
 
 #include "clock.h"
@@ -87,6 +88,10 @@ void report_progress(operation_mode mode, const char *path, const progress_tally
 	printf(_(MODE_REQUESTS[mode].report), path,
 	       static_cast<unsigned long long>(tally->bytes_done),
 	       static_cast<unsigned long long>(tally->from_offset));
+	// A log behind a pipe must show how far the work got even if the run
+	// is killed: one write per line, at most one line a second. A failed
+	// write stays on the stream for the exit-time check.
+	fflush(stdout);
 }
 
 void run_device_range(const char *path, const tool_options *options)
