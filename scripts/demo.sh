@@ -12,16 +12,28 @@ if [ "$(id -u)" != 0 ]; then
 fi
 
 work=$(mktemp -d)
+image=$work/disk.img
 dev=
+# Detach the loop device on our own image, found through the image rather
+# than a remembered name: an interrupt may come while losetup is still
+# attaching, and a name once detached may be another job's device by now.
+# Once detached, nothing is left to find, so nothing is detached twice.
 cleanup() {
-	[ -n "$dev" ] && losetup -d "$dev"
+	for d in $(losetup --noheadings --output NAME --associated "$image" 2>/dev/null); do
+		losetup -d "$d"
+	done
+	dev=
 	rm -rf "$work"
 }
-trap cleanup EXIT INT TERM
+trap cleanup EXIT
+# An interrupt ends the demo: no step after it may run on a device that is
+# gone.
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 # Every byte 0xAA, so that zeros and untouched bytes are told apart.
-head -c 64M /dev/zero | tr '\000' '\252' >"$work/disk.img"
-dev=$(losetup -f --show "$work/disk.img")
+head -c 64M /dev/zero | tr '\000' '\252' >"$image"
+dev=$(losetup -f --show "$image")
 echo "== attached $dev ($(blockdev --getsize64 "$dev") bytes, sector size $(blockdev --getss "$dev"))"
 
 echo "== $sectrim -v -z -o 1M -l 10M -p 4M $dev"

@@ -1,0 +1,44 @@
+#!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
+# The demo, interrupted while it runs sectrim, ends there with the status
+# of the signal, runs no later step, and leaves no loop device behind. A
+# stand-in for sectrim records each call and signals the demo.
+# Usage: demo_test.sh DEMO_SCRIPT
+. "$(dirname "$0")/package_check.sh"
+demo=$1
+
+if [ "$(id -u)" != 0 ] || ! command -v losetup >/dev/null; then
+	skip "the demo needs root and losetup"
+	finish
+fi
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# Loop devices whose backing file lies under the demo's temporary folder.
+left_behind() {
+	losetup --list --noheadings --output NAME,BACK-FILE | grep -F " $work/tmp/" || true
+}
+
+# signal, the call of the stand-in that sends it | expected status
+while read -r signal at status; do
+	rm -rf "$work/tmp" "$work/calls"
+	mkdir "$work/tmp"
+	cat >"$work/sectrim" <<EOF
+#!/bin/sh
+echo "\$*" >>"$work/calls"
+[ "\$(wc -l <"$work/calls")" -lt $at ] || kill -$signal \$PPID
+EOF
+	chmod +x "$work/sectrim"
+	TMPDIR=$work/tmp sh "$demo" "$work/sectrim" >"$work/out" 2>&1
+	check "demo status after SIG$signal at call $at" "$status" "$?"
+	check "sectrim calls before SIG$signal at call $at" "$at" "$(wc -l <"$work/calls")"
+	check "loop devices left after SIG$signal at call $at" "" "$(left_behind)"
+done <<CASES
+INT 1 130
+TERM 1 143
+INT 2 130
+TERM 2 143
+CASES
+finish
