@@ -69,6 +69,13 @@ sectrim $d/nested/deeper/|$d/nested/deeper/blk
 sectrim $d/blk ''|
 sectrim -z $d/blk -v ''|
 sectrim $d/blk --z|--zeroout
+sectrim -- -|
+sectrim -- --z|
+sectrim -- $d/b|$d/blk
+sectrim -v -- $d/n|$d/nested/
+sectrim -- $d/blk ''|
+sectrim -- -o ''|
+sectrim -o -- $d/b|$d/blk
 CASES
 
 # An empty word lists block devices of /dev, and nothing else there.
