@@ -6,15 +6,23 @@ WERROR  ?= OFF
 JOBS    ?= 2
 CMAKE_ARGS ?=
 
+# The program alone needs only the build packages; the test suite, and the
+# packages only it needs (GoogleTest, valgrind, mandoc, ...), come with
+# make check, which sets these for the build it depends on.
+DEPS    = build
+TESTING = OFF
+check: DEPS = build test package
+check: TESTING = ON
+
 CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX=$(PREFIX) \
-	-DHOSTKIT_WERROR=$(WERROR) $(CMAKE_ARGS)
+	-DHOSTKIT_WERROR=$(WERROR) -DBUILD_TESTING=$(TESTING) $(CMAKE_ARGS)
 
 .PHONY: all build check demo install update-po clean asan-check lint fuzz coverage
 
 all: build
 
 build:
-	@scripts/install-deps.sh build test package
+	@scripts/install-deps.sh $(DEPS)
 	$(CONFIGURE)
 	cmake --build $(BUILD) -j$(JOBS)
 
