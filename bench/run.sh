@@ -18,13 +18,19 @@ chunks=16384
 sector=512
 rows=()
 unmet=0
-attached=()
 mounted=()
 
+# Detach the loop devices on images under our own work directory, found
+# through the images rather than remembered names: an interrupt may come
+# while losetup is still attaching, and a name once detached may be another
+# job's device by now. Once detached, nothing is left to find.
 cleanup() {
-	for dev in ${attached[@]+"${attached[@]}"}; do
-		losetup -d "$dev" || true
-	done
+	local name back
+	while read -r name back; do
+		if [[ $back == "$work"/* ]]; then
+			losetup -d "$name" || true
+		fi
+	done < <(losetup --list --noheadings --output NAME,BACK-FILE 2>/dev/null)
 	for dir in ${mounted[@]+"${mounted[@]}"}; do
 		umount "$dir" || true
 	done
@@ -55,7 +61,6 @@ is_root() { [ "$(id -u)" = 0 ]; }
 attach() {
 	truncate -s "$2" "$work/$1.img"
 	dev=$(losetup -f --show "$work/$1.img")
-	attached+=("$dev")
 }
 
 # System calls of one run, as strace -c totals them.
@@ -306,7 +311,6 @@ against_alternatives() {
 		mounted+=("$work/ram")
 		truncate -s 1G "$work/ram/large.img"
 		dev=$(losetup -f --show "$work/ram/large.img")
-		attached+=("$dev")
 		image=$work/ram/large.img
 		backing=memory
 	fi
@@ -374,7 +378,8 @@ main() {
 	export LC_ALL=C
 	work=$(mktemp -d /tmp/hostkit-bench.XXXXXX)
 	trap cleanup EXIT
-	trap 'exit 130' INT TERM
+	trap 'exit 130' INT
+	trap 'exit 143' TERM
 
 	echo "hostkit benchmarks: $(date -u '+%Y-%m-%d %H:%M UTC'), $(uname -srm), $(nproc) cores," \
 		"load average $(cut -d' ' -f1-3 /proc/loadavg)"
