@@ -20,7 +20,8 @@ root=$dest$prefix
 
 for file in sbin/sectrim share/man/man8/sectrim.8 \
 	share/locale/de/LC_MESSAGES/hostkit.mo \
-	share/bash-completion/completions/sectrim; do
+	share/bash-completion/completions/sectrim \
+	share/zsh/vendor-completions/_sectrim; do
 	check "installed $prefix/$file" yes "$([ -f "$root/$file" ] && echo yes)"
 done
 check "installed programs named sectrim" "$root/sbin/sectrim" \
