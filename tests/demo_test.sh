@@ -7,8 +7,8 @@
 . "$(dirname "$0")/package_check.sh"
 demo=$1
 
-if [ "$(id -u)" != 0 ] || ! command -v losetup >/dev/null; then
-	skip "the demo needs root and losetup"
+if [ "$(id -u)" != 0 ] || [ -n "${HOSTKIT_NO_DEVICES:-}" ] || ! command -v losetup >/dev/null; then
+	skip "the demo needs root, losetup and HOSTKIT_NO_DEVICES unset"
 	finish
 fi
 work=$(mktemp -d)

@@ -19,6 +19,7 @@ cannot_run() {
 }
 command -v valgrind >/dev/null 2>&1 || cannot_run "valgrind is not installed"
 [ "$(id -u)" = 0 ] || cannot_run "not running as root, so no loop device"
+[ -z "${HOSTKIT_NO_DEVICES:-}" ] || cannot_run "device tests turned off (HOSTKIT_NO_DEVICES)"
 
 work=$(mktemp -d) || exit 1
 dev=
