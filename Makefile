@@ -80,5 +80,13 @@ bench:
 	cmake --build $(BENCH_BUILD) -j$(JOBS) --target bench_programs
 	bench/run.sh $(BENCH_BUILD)
 
+# The Debian package, built from a copy of the project's files in
+# $(DEB_BUILD), where the .deb is left; lintian must pass it.
+DEB_BUILD ?= build-deb
+.PHONY: deb
+deb:
+	@scripts/install-deps.sh deb
+	scripts/build-deb.sh $(DEB_BUILD) $(JOBS)
+
 clean:
 	rm -rf $(BUILD) build-asan build-fuzz build-coverage build-lint fuzz-out

@@ -13,6 +13,10 @@ packages_for() {
 	fuzz) echo "clang libclang-rt-14-dev" ;;
 	coverage) echo "gcovr" ;;
 	bench) echo "strace valgrind libbenchmark-dev binutils" ;;
+	# The package tools, debian/control's Build-Depends, and autopkgtest
+	# for the tests of the installed package.
+	deb) echo "build-essential dpkg-dev debhelper lintian autopkgtest \
+		cmake gettext libgtest-dev locales groff-base bash-completion zsh" ;;
 	*) echo "install-deps.sh: unknown group $1" >&2; exit 2 ;;
 	esac
 }

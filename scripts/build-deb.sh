@@ -1,0 +1,29 @@
+#!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
+# Build the Debian package from a copy of the project's files in OUT, so
+# that the build leaves nothing in the source tree, and hold the result to
+# lintian: any error or warning fails. The .deb files stay in OUT.
+# Usage: build-deb.sh OUT [JOBS]
+set -eu
+cd "$(dirname "$0")/.."
+out=$1
+jobs=${2:-2}
+src=$out/hostkit
+
+rm -rf "$src"
+rm -f "$out"/hostkit_* "$out"/hostkit-dbgsym_*
+mkdir -p "$src"
+# The tracked files and the new ones git does not ignore, as the work tree
+# has them (a tracked file deleted there stays out); without git, all but
+# the build trees.
+if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+	git ls-files -z --cached --others --exclude-standard |
+		xargs -0 sh -c 'for f; do [ -e "$f" ] && printf "%s\0" "$f"; done; true' files |
+		tar --null --files-from=- -cf - | tar -xf - -C "$src"
+else
+	tar --anchored --exclude='./build*' --exclude=./fuzz-out --exclude=./.git -cf - . |
+		tar -xf - -C "$src"
+fi
+(cd "$src" && dpkg-buildpackage -us -uc -b -J"$jobs")
+lintian --fail-on error,warning --display-info "$out"/hostkit_*.changes
+ls "$out"/*.deb
