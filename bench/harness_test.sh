@@ -16,6 +16,8 @@ CHUNK_LOOP=$2
 FAULT_INJECT=$3
 work=$(mktemp -d /tmp/hostkit-bench-test.XXXXXX)
 trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 passed=0
 failed=0

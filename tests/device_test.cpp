@@ -26,7 +26,6 @@ constexpr uint64_t DEVICE_SIZE = 8 * MiB;
 constexpr int SECTOR_SIZES[] = {512, 4096};
 // A conversion, a blank and a line break, to be printed literally.
 constexpr char ODD_NAME[] = " 100% %s%n\n%d";
-constexpr char LOSETUP[] = "/sbin/losetup";
 
 std::string sector_text(std::string text, int sector)
 {
@@ -322,16 +321,6 @@ TEST(Device, NoDescriptorAboveTheStandardStreams)
 }
 #endif
 
-// A second loop device over the first, read-only, detached with the record.
-struct read_only_loop {
-	std::string path;
-	~read_only_loop()
-	{
-		if (!path.empty())
-			run_program(LOSETUP, {"losetup", "--detach", path});
-	}
-};
-
 // A read-only device opens for writing, but the kernel refuses every
 // request: its answer is passed on and nothing changes.
 TEST(Device, ReadOnlyDevice)
@@ -340,12 +329,8 @@ TEST(Device, ReadOnlyDevice)
 	loop_device dev;
 	ASSERT_TRUE(attach_loop_device(&dev, DEVICE_SIZE, 4096));
 	ASSERT_TRUE(fill_pattern(dev));
-	read_only_loop ro;
-	const tool_result attached =
-		run_program(LOSETUP, {"losetup", "--read-only", "--find", "--show", dev.path});
-	ASSERT_EQ(attached.status, 0) << attached.err;
-	ASSERT_FALSE(attached.out.empty());
-	ro.path = attached.out.substr(0, attached.out.find('\n'));
+	loop_device ro;
+	ASSERT_TRUE(attach_read_only_view(dev, &ro));
 
 	const struct {
 		std::vector<std::string> args; // the device is appended

@@ -48,8 +48,10 @@ void pause_briefly()
 	nanosleep(&pause, nullptr);
 }
 
-// Bind a free loop device to backing_fd; its descriptor, or -1.
-int bind_free_device(int backing_fd, int sector_size, std::string *path, std::string *why)
+// Bind a free loop device to backing_fd, with autoclear and the given
+// flags; its descriptor, or -1.
+int bind_free_device(int backing_fd, int sector_size, uint32_t flags, std::string *path,
+		     std::string *why)
 {
 	int control = open(LOOP_CONTROL, O_RDWR | O_CLOEXEC);
 	if (control < 0) {
@@ -74,7 +76,7 @@ int bind_free_device(int backing_fd, int sector_size, std::string *path, std::st
 		memset(&config, 0, sizeof config);
 		config.fd = static_cast<uint32_t>(backing_fd);
 		config.block_size = static_cast<uint32_t>(sector_size);
-		config.info.lo_flags = LO_FLAGS_AUTOCLEAR;
+		config.info.lo_flags = LO_FLAGS_AUTOCLEAR | flags;
 		if (ioctl(fd, LOOP_CONFIGURE, &config) != 0) {
 			*why = "LOOP_CONFIGURE " + *path + ": " + strerror(errno);
 			close(fd);
@@ -137,7 +139,7 @@ std::string loop_devices_unavailable()
 		return system_failure("ftruncate " + backing);
 	}
 	std::string path, why;
-	int fd = bind_free_device(backing_fd, sector_size, &path, &why);
+	int fd = bind_free_device(backing_fd, sector_size, 0, &path, &why);
 	close(backing_fd);
 	if (fd < 0)
 		return ::testing::AssertionFailure() << "cannot attach a loop device: " << why;
@@ -154,6 +156,22 @@ std::string loop_devices_unavailable()
 		       << got_sector << ", asked for " << size << " and " << sector_size;
 	dev->size = size;
 	dev->sector_size = sector_size;
+	return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult attach_read_only_view(const loop_device &under, loop_device *view)
+{
+	if (view->fd >= 0)
+		return ::testing::AssertionFailure() << "device already attached: " << view->path;
+	std::string path, why;
+	// Opened before it turns read-only, so held like any other device.
+	int fd = bind_free_device(under.fd, under.sector_size, LO_FLAGS_READ_ONLY, &path, &why);
+	if (fd < 0)
+		return ::testing::AssertionFailure() << "cannot attach a read-only view: " << why;
+	view->path = path;
+	view->fd = fd;
+	view->size = under.size;
+	view->sector_size = under.sector_size;
 	return ::testing::AssertionSuccess();
 }
 

@@ -40,6 +40,10 @@ std::string loop_devices_unavailable();
 // Attach a zero-filled device of size bytes (a multiple of sector_size).
 ::testing::AssertionResult attach_loop_device(loop_device *dev, uint64_t size, int sector_size);
 
+// Attach a read-only loop device over the device under, held and detached
+// like any other.
+::testing::AssertionResult attach_read_only_view(const loop_device &under, loop_device *view);
+
 // The byte the pattern puts at a device offset: never zero, and different
 // from one sector to the next, so a range moved by a sector shows.
 uint8_t pattern_byte(uint64_t offset);

@@ -15,9 +15,13 @@ work=$(mktemp -d)
 loop=
 cleanup() {
 	[ -z "$loop" ] || losetup -d "$loop"
+	loop=
 	rm -rf "$work"
 }
 trap cleanup EXIT
+# sh runs no exit trap when a signal ends it: end through exit instead.
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 # Messages of a .po file that have no translation or only a fuzzy one.
 unfinished() {
