@@ -17,7 +17,7 @@ cd "$top"
 # Directories whose sources hold user-visible messages.
 source_dirs="common tool"
 
-version=$(sed -n 's/^project(hostkit VERSION \([^ )]*\).*/\1/p' CMakeLists.txt)
+version=$(sh scripts/version.sh)
 list=$(mktemp) && warnings=$(mktemp)
 trap 'rm -f "$list" "$warnings"' EXIT
 find $source_dirs -name '*.cpp' -o -name '*.h' | LC_ALL=C sort >"$list"

@@ -29,7 +29,7 @@ const std::string HELP = "\n"
 			 " -V, --version  output version information and exit\n"
 			 "\n"
 			 "For more details see sectrim(8).\n";
-const std::string VERSION = "sectrim from hostkit 0.1.0\n";
+const std::string VERSION = "sectrim from " PACKAGE_STRING "\n";
 // Opening it would fail with "cannot open": any other outcome proves the
 // tool decided before touching the device.
 const std::string NODEV = "/nonexistent/hostkit-test-device";
@@ -206,7 +206,7 @@ TEST(CommandLine, NamesItselfAsInvoked)
 {
 	const tool_result r = run_program(SECTRIM_PATH, {"/usr/local/sbin/trimmer", "-V"});
 	EXPECT_EQ(r.status, 0);
-	EXPECT_EQ(r.out, "trimmer from hostkit 0.1.0\n");
+	EXPECT_EQ(r.out, "trimmer from " PACKAGE_STRING "\n");
 
 	const tool_result h = run_program(SECTRIM_PATH, {"trimmer", "-h"});
 	EXPECT_EQ(h.status, 0);

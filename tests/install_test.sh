@@ -1,13 +1,15 @@
 #!/bin/sh
 # SPDX-License-Identifier: GPL-2.0-or-later
 # Install into a scratch DESTDIR, as a distribution package build does, and
-# check the tree, the catalogue directory compiled into the installed
-# program, and that the program and its completion work from there.
-# Usage: install_test.sh BUILD_DIR PREFIX VERSION
+# check the tree (exactly these files), the catalogue directory compiled
+# into the installed program, that the program and its completion work from
+# there, and that everything naming the version names the project's.
+# Usage: install_test.sh BUILD_DIR PREFIX VERSION SOURCE_DIR
 . "$(dirname "$0")/package_check.sh"
 build=$1
 prefix=$2
 version=$3
+src=$4
 
 dest=$(mktemp -d)
 trap 'rm -rf "$dest"' EXIT
@@ -18,17 +20,23 @@ check "cmake --install status" 0 "$status"
 ' "$log"
 root=$dest$prefix
 
-for file in sbin/sectrim share/man/man8/sectrim.8 \
-	share/locale/de/LC_MESSAGES/hostkit.mo \
+check "installed files" "$(printf "$prefix/%s\n" sbin/sectrim \
 	share/bash-completion/completions/sectrim \
-	share/zsh/vendor-completions/_sectrim; do
-	check "installed $prefix/$file" yes "$([ -f "$root/$file" ] && echo yes)"
-done
-check "installed programs named sectrim" "$root/sbin/sectrim" \
-	"$(find "$dest" -name sectrim -path '*bin/*')"
+	share/locale/de/LC_MESSAGES/hostkit.mo \
+	share/man/man8/sectrim.8 \
+	share/zsh/vendor-completions/_sectrim)" \
+	"$(cd "$dest" && find . ! -type d | sed 's/^\.//' | LC_ALL=C sort)"
 
 check "version line of the installed program" "sectrim from hostkit $version" \
 	"$(LC_ALL=C "$root/sbin/sectrim" --version)"
+check "version in the installed manual page's header" "hostkit $version" \
+	"$(sed -n 's/^\.TH [^"]*"[^"]*" "\([^"]*\)".*/\1/p' "$root/share/man/man8/sectrim.8")"
+# The Debian package's version, without epoch and revision, is the same.
+if [ -f "$src/debian/changelog" ]; then
+	deb_version=$(sed -n '1s/^hostkit (\([^)]*\)).*/\1/p' "$src/debian/changelog")
+	deb_version=${deb_version#*:}
+	check "upstream version of the newest debian/changelog entry" "$version" "${deb_version%-*}"
+fi
 check "catalogue directory compiled into the installed program" yes \
 	"$(grep -q -a -F "$prefix/share/locale" "$root/sbin/sectrim" && echo yes)"
 check "build tree's catalogue directory kept out of the installed program" no \
