@@ -88,5 +88,18 @@ deb:
 	@scripts/install-deps.sh deb
 	scripts/build-deb.sh $(DEB_BUILD) $(JOBS)
 
+# Releases: the source tarball and its checksum in $(DIST_BUILD), then the
+# proof that the tarball alone builds, passes its tests and installs.
+DIST_BUILD ?= build-dist
+.PHONY: dist distcheck
+dist:
+	@scripts/install-deps.sh dist
+	scripts/dist.sh $(DIST_BUILD)
+
+distcheck: dist
+	@scripts/install-deps.sh build test package
+	JOBS=$(JOBS) scripts/distcheck.sh $(DIST_BUILD)
+
 clean:
-	rm -rf $(BUILD) build-asan build-fuzz build-coverage build-lint fuzz-out
+	rm -rf $(BUILD) build-asan build-fuzz build-coverage build-lint build-deb \
+		build-dist fuzz-out

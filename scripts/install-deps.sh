@@ -13,6 +13,7 @@ packages_for() {
 	fuzz) echo "clang libclang-rt-14-dev" ;;
 	coverage) echo "gcovr" ;;
 	bench) echo "strace valgrind libbenchmark-dev binutils" ;;
+	dist) echo "git xz-utils" ;;
 	# The package tools, debian/control's Build-Depends, and autopkgtest
 	# for the tests of the installed package.
 	deb) echo "build-essential dpkg-dev debhelper lintian autopkgtest \

@@ -1,0 +1,36 @@
+#!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
+# Write the release tarball hostkit-VERSION.tar.xz and its .sha256 into
+# OUT_DIR (default build-dist): the files git tracks, under hostkit-VERSION/.
+# The same commit gives the same bytes wherever it is packed: timestamps
+# from the commit (or SOURCE_DATE_EPOCH), names sorted bytewise, owner and
+# group 0, modes 644 or 755 after git's executable bit, one xz thread.
+# Usage: dist.sh [OUT_DIR]
+set -eu
+out=${1:-build-dist}
+top=$(cd "$(dirname "$0")/.." && pwd)
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+cd "$top"
+
+if ! git rev-parse --verify -q HEAD >/dev/null; then
+	echo "dist: needs a git checkout with a commit" >&2
+	exit 1
+fi
+version=$(sh scripts/version.sh)
+name=hostkit-$version
+if ! git diff --quiet HEAD --; then
+	echo "dist: warning: uncommitted changes to tracked files go into $name.tar.xz" >&2
+fi
+: "${SOURCE_DATE_EPOCH:=$(git log -1 --format=%ct)}"
+
+list=$out/$name.files
+trap 'rm -f "$list" "$out/$name.tar"' EXIT
+git ls-files -z | LC_ALL=C sort -z >"$list"
+tar --create --file="$out/$name.tar" --format=gnu --mtime="@$SOURCE_DATE_EPOCH" \
+	--owner=0 --group=0 --numeric-owner --mode='u=rwX,go=rX' \
+	--transform="flags=r;s,^,$name/," \
+	--null --no-recursion --verbatim-files-from --files-from="$list"
+xz -9 -T1 --force "$out/$name.tar"
+(cd "$out" && sha256sum "$name.tar.xz" >"$name.tar.xz.sha256")
+echo "$out/$name.tar.xz"
