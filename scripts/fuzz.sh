@@ -10,8 +10,13 @@ build=${FUZZ_BUILD:-build-fuzz}
 CC=clang CXX=clang++ cmake -S . -B "$build" -DHOSTKIT_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" -j2
 
-targets=$(sed -n 's/^  \([a-z_]*\)$/\1/p' fuzz/CMakeLists.txt)
+targets=$(sed -n '/^set(fuzz_targets$/,/^)$/s/^[[:space:]]\{1,\}\([a-z_]*\)$/\1/p' \
+	fuzz/CMakeLists.txt)
 count=$(echo $targets | wc -w)
+if [ "$count" -eq 0 ]; then
+	echo "fuzz: no targets found in the fuzz_targets list of fuzz/CMakeLists.txt" >&2
+	exit 1
+fi
 each=$((total / count))
 [ "$each" -ge 1 ] || each=1
 mkdir -p fuzz-out
