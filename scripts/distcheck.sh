@@ -30,8 +30,8 @@ build=$work/build
 snapshot() {
 	(cd "$src" && find . -printf '%p %y %s %T@ %m\n' | LC_ALL=C sort)
 }
-snapshot >"$work/before"
 chmod -R a-w "$src"
+snapshot >"$work/before"
 
 echo "== distcheck: build $tarball out of tree"
 cmake -S "$src" -B "$build" -DCMAKE_INSTALL_PREFIX=/usr -DHOSTKIT_WERROR=ON -DBUILD_TESTING=ON
