@@ -46,13 +46,7 @@ std::string read_all(int fd)
 	return text;
 }
 
-int64_t now_ms()
-{
-	timespec ts;
-	clock_gettime(CLOCK_MONOTONIC, &ts);
-	return int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1000000;
-}
-
+// The raw monotonic clock, which the fault log uses too.
 int64_t raw_now_us()
 {
 	timespec ts;
@@ -81,13 +75,13 @@ bool read_pipe(int reader, int timeout_ms, tool_result *result)
 // kill it once the deadline has passed.
 int wait_with_deadline(pid_t pid, int timeout_ms, int reader, tool_result *result)
 {
-	const int64_t deadline = now_ms() + timeout_ms;
+	const int64_t deadline = raw_now_us() + int64_t{timeout_ms} * 1000;
 	int wstatus = 0;
 	for (;;) {
 		pid_t r = waitpid(pid, &wstatus, WNOHANG);
 		if (r == pid || (r < 0 && errno != EINTR))
 			break;
-		if (now_ms() > deadline) {
+		if (raw_now_us() > deadline) {
 			kill(pid, SIGKILL);
 			while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR)
 				;
