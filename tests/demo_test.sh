@@ -17,8 +17,17 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 
 # Loop devices whose backing file lies under the demo's temporary folder.
+# A device that another process has open (a concurrent losetup looking for
+# a free one, say) is detached by the kernel only when that process closes
+# it: allow it a few seconds.
 left_behind() {
-	losetup --list --noheadings --output NAME,BACK-FILE | grep -F " $work/tmp/" || true
+	tries=50
+	while left=$(losetup --list --noheadings --output NAME,BACK-FILE |
+		grep -F " $work/tmp/") && [ "$tries" -gt 0 ]; do
+		tries=$((tries - 1))
+		sleep 0.1
+	done
+	printf '%s' "$left"
 }
 
 # signal, the call of the stand-in that sends it | expected status
