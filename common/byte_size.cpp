@@ -34,6 +34,32 @@ int conversion_failure()
 	return errno ? -errno : -EINVAL;
 }
 
+// The digits of one fraction piece at text, taken as the integer
+// conversion would take them (white space and a '+' may come first).
+// Leading and trailing zeros say nothing; a second significant digit is
+// refused, since the fraction rule would count it at face value, ten times
+// over, and so reach past the size written. Returns the significant digit,
+// 0 for a piece of zeros, or -EINVAL; *end is set after the digits.
+int fraction_digit(const char *text, const char **end)
+{
+	while (isspace(static_cast<unsigned char>(*text)))
+		text++;
+	if (*text == '+')
+		text++;
+	if (*text < '0' || *text > '9')
+		return -EINVAL;
+	int digit = 0;
+	for (; *text >= '0' && *text <= '9'; text++) {
+		if (*text == '0')
+			continue;
+		if (digit)
+			return -EINVAL;
+		digit = *text - '0';
+	}
+	*end = text;
+	return digit;
+}
+
 // *value *= factor, unless the product does not fit; then *value is kept.
 bool multiply_checked(uintmax_t *value, uintmax_t factor)
 {
@@ -108,21 +134,17 @@ int parse_byte_size(const char *text, uintmax_t *result, int *power)
 		const char *digits = p + point_len;
 		for (const char *z = digits; *z == '0'; z++)
 			frac_zeros++;
-		if (starts_negative(digits))
-			return fail(-EINVAL);
-		errno = 0;
-		uintmax_t x = strtoumax(digits, &end, 10);
-		if (end == digits || (errno && (x == 0 || x == UINTMAX_MAX)))
-			return fail(conversion_failure());
-		if (x == 0 && errno == 0) {
-			p = end;
+		const char *after;
+		int digit = fraction_digit(digits, &after);
+		if (digit < 0)
+			return fail(digit);
+		p = after;
+		if (digit == 0)
 			continue;
-		}
-		frac = x;
+		frac = static_cast<uintmax_t>(digit);
 		// A fraction says nothing without the unit it is a fraction of.
-		if (!*end)
+		if (!*p)
 			return fail(-EINVAL);
-		p = end;
 	}
 
 	int exponent = suffix_exponent(*p);

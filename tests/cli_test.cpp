@@ -151,20 +151,40 @@ TEST(CommandLine, SizeOptionsFailBeforeTheDeviceIsOpened)
 TEST(CommandLine, EveryRefusedSizeText)
 {
 	const char *const invalid[] = {
-		"",       "-1",  "  -1K", "1Ki", "1KIB",  "1 K", "5 ",  "12X",   "1B",
-		"1b",     "1iB", "1.",    ".5M", "1.-5M", "1.5", "1.0", "2.000", "1.0005K",
-		"1.5.5M", "08",  "08K",   "09M", "1,5M",  "K",   " ",
-	};
-	const char *const out_of_range[] = {
-		"18446744073709551616",
-		"16E",
-		"1Y",
-		"1Z",
+		"",
+		"-1",
+		"  -1K",
+		"1Ki",
+		"1KIB",
+		"1 K",
+		"5 ",
+		"12X",
+		"1B",
+		"1b",
+		"1iB",
+		"1.",
+		".5M",
+		"1.-5M",
+		"1.5",
+		"1.0",
+		"2.000",
+		"1.0005K",
+		"1.5.5M",
+		"08",
+		"08K",
+		"09M",
+		"1,5M",
+		"K",
+		" ",
+		"1.25M",
 		"15.99E",
 		"1.99999999999999E",
 		"1.99999999999999999M",
 		"1.184467440737095516M",
 		"1.99999999999999999999M",
+	};
+	const char *const out_of_range[] = {
+		"18446744073709551616", "16E", "1Y", "1Z", "0.5Y",
 	};
 	const struct {
 		const char *const *texts;
