@@ -14,24 +14,68 @@
 
 namespace {
 
+// A fraction as written: its one significant digit (0 when there is none)
+// and the zeros that stood directly after the decimal points.
+struct size_fraction {
+	uintmax_t digit;
+	size_t zeros;
+};
+
 int fail(int code)
 {
 	errno = -code;
 	return code;
 }
 
-// The conversion would take a '-' after white space and negate the value.
-bool starts_negative(const char *text)
+bool is_digit(char c)
 {
-	while (isspace(static_cast<unsigned char>(*text)))
-		text++;
-	return *text == '-';
+	return c >= '0' && c <= '9';
 }
 
-// What a failed strtoumax left: its errno, or EINVAL when it took nothing.
-int conversion_failure()
+// *value *= factor, unless the product does not fit; then *value is kept.
+bool multiply_checked(uintmax_t *value, uintmax_t factor)
 {
-	return errno ? -errno : -EINVAL;
+	uintmax_t product;
+	if (__builtin_mul_overflow(*value, factor, &product))
+		return false;
+	*value = product;
+	return true;
+}
+
+// The integer part, in the base its prefix names. *end is left on the first
+// character not taken.
+int read_integer(const char *text, uintmax_t *value, const char **end)
+{
+	if (!text || !*text)
+		return -EINVAL;
+	char *stop = nullptr;
+	errno = 0;
+	*value = strtoumax(text, &stop, 0);
+	if (stop == text)
+		return -EINVAL;
+	// The conversion negates after a '-', which can only be the sign in
+	// front of the digits.
+	for (const char *c = text; c < stop && !is_digit(*c); c++)
+		if (*c == '-')
+			return -EINVAL;
+	if ((*value == 0 || *value == UINTMAX_MAX) && errno)
+		return -errno;
+	*end = stop;
+	return 0;
+}
+
+// The base of the unit form starting at the letter p points to: 1024 for a
+// letter alone or followed by iB, 1000 for a letter followed by B; 0 when
+// the text does not end in such a form here. p is never the terminator.
+uintmax_t unit_base(const char *p)
+{
+	if (p[1] == '\0')
+		return 1024;
+	if ((p[1] == 'B' || p[1] == 'b') && p[2] == '\0')
+		return 1000;
+	if (p[1] == 'i' && (p[2] == 'B' || p[2] == 'b') && p[3] == '\0')
+		return 1024;
+	return 0;
 }
 
 // The digits of one fraction piece at text, taken as the integer
@@ -46,10 +90,10 @@ int fraction_digit(const char *text, const char **end)
 		text++;
 	if (*text == '+')
 		text++;
-	if (*text < '0' || *text > '9')
+	if (!is_digit(*text))
 		return -EINVAL;
 	int digit = 0;
-	for (; *text >= '0' && *text <= '9'; text++) {
+	for (; is_digit(*text); text++) {
 		if (*text == '0')
 			continue;
 		if (digit)
@@ -60,24 +104,61 @@ int fraction_digit(const char *text, const char **end)
 	return digit;
 }
 
-// *value *= factor, unless the product does not fit; then *value is kept.
-bool multiply_checked(uintmax_t *value, uintmax_t factor)
+// From a character that is no unit form, read the fraction up to the unit
+// letter, where *p is left. It may come in several pieces, one per decimal
+// point, of which only one may be non-zero.
+int read_fraction(const char **p, size_fraction *fraction)
 {
-	uintmax_t product;
-	if (__builtin_mul_overflow(*value, factor, &product))
-		return false;
-	*value = product;
-	return true;
+	const lconv *lc = localeconv();
+	const char *point = lc ? lc->decimal_point : nullptr;
+	const size_t point_len = point ? strlen(point) : 0;
+	const char *s = *p;
+	do {
+		if (fraction->digit || point_len == 0 || strncmp(s, point, point_len) != 0)
+			return -EINVAL;
+		s += point_len;
+		for (const char *z = s; *z == '0'; z++)
+			fraction->zeros++;
+		const int digit = fraction_digit(s, &s);
+		if (digit < 0)
+			return digit;
+		fraction->digit = static_cast<uintmax_t>(digit);
+		// A fraction says nothing without the unit it is a fraction of;
+		// a zero one leaves nothing to look ahead from either.
+		if (!*s)
+			return -EINVAL;
+	} while (!unit_base(s));
+	*p = s;
+	return 0;
 }
 
-// The exponent of a unit letter, 0 for any other character. Never called
-// on the terminating NUL, which strchr would find.
-int suffix_exponent(char letter)
+// The exponent of a unit letter, 0 for any other character. The two
+// alphabets run in step.
+int unit_exponent(char letter)
 {
-	if (const char *up = strchr(SIZE_SUFFIXES_UPPER, letter))
-		return static_cast<int>(up - SIZE_SUFFIXES_UPPER) + 1;
-	if (const char *low = strchr(SIZE_SUFFIXES_LOWER, letter))
-		return static_cast<int>(low - SIZE_SUFFIXES_LOWER) + 1;
+	for (int i = 0; SIZE_SUFFIXES_UPPER[i]; i++)
+		if (SIZE_SUFFIXES_UPPER[i] == letter || SIZE_SUFFIXES_LOWER[i] == letter)
+			return i + 1;
+	return 0;
+}
+
+// The digit counts as thousandths of the unit one exponent down; each
+// three zeros before it lower the unit once more.
+int fraction_bytes(const size_fraction &fraction, uintmax_t base, int exponent, uintmax_t *bytes)
+{
+	static constexpr uintmax_t THOUSANDTHS[] = {100, 10, 1};
+	const size_t lower = fraction.zeros / 3;
+	if (lower >= static_cast<size_t>(exponent))
+		return -EINVAL;
+	uintmax_t y = fraction.digit * THOUSANDTHS[fraction.zeros % 3];
+	bool fits = true;
+	for (int k = exponent - 1 - static_cast<int>(lower); fits && k > 0; k--)
+		fits = multiply_checked(&y, base);
+	// A cut-short fraction would be a wrong size taken as right: the whole
+	// text is out of range instead.
+	if (!fits)
+		return -ERANGE;
+	*bytes = y;
 	return 0;
 }
 
@@ -86,68 +167,23 @@ int suffix_exponent(char letter)
 int parse_byte_size(const char *text, uintmax_t *result, int *power)
 {
 	*result = 0;
-	if (!text || !*text)
-		return fail(-EINVAL);
-	if (starts_negative(text))
-		return fail(-EINVAL);
-
-	char *end = nullptr;
-	errno = 0;
-	uintmax_t value = strtoumax(text, &end, 0);
-	if (end == text || (errno && (value == 0 || value == UINTMAX_MAX)))
-		return fail(conversion_failure());
-	if (!end || !*end) {
+	uintmax_t value;
+	const char *p = nullptr;
+	if (int rc = read_integer(text, &value, &p))
+		return fail(rc);
+	if (!*p) {
 		*result = value;
 		return 0;
 	}
 
-	// Fraction digits and the zeros that lead them may come in several
-	// pieces, one per decimal point; only one piece may be non-zero.
-	const char *p = end;
-	uintmax_t frac = 0;
-	size_t frac_zeros = 0;
-	uintmax_t base;
-	for (;;) {
-		// A zero fraction can bring us back at the end of the text; the
-		// tests below look ahead, so they must start on a character.
-		if (!*p)
-			return fail(-EINVAL);
-		if (p[1] == 'i' && (p[2] == 'B' || p[2] == 'b') && p[3] == '\0') {
-			base = 1024;
-			break;
-		}
-		if ((p[1] == 'B' || p[1] == 'b') && p[2] == '\0') {
-			base = 1000;
-			break;
-		}
-		if (p[1] == '\0') {
-			base = 1024;
-			break;
-		}
-
-		const lconv *lc = localeconv();
-		const char *point = lc ? lc->decimal_point : nullptr;
-		size_t point_len = point ? strlen(point) : 0;
-		if (frac || point_len == 0 || strncmp(p, point, point_len) != 0)
-			return fail(-EINVAL);
-
-		const char *digits = p + point_len;
-		for (const char *z = digits; *z == '0'; z++)
-			frac_zeros++;
-		const char *after;
-		int digit = fraction_digit(digits, &after);
-		if (digit < 0)
-			return fail(digit);
-		p = after;
-		if (digit == 0)
-			continue;
-		frac = static_cast<uintmax_t>(digit);
-		// A fraction says nothing without the unit it is a fraction of.
-		if (!*p)
-			return fail(-EINVAL);
+	size_fraction fraction = {0, 0};
+	uintmax_t base = unit_base(p);
+	if (!base) {
+		if (int rc = read_fraction(&p, &fraction))
+			return fail(rc);
+		base = unit_base(p);
 	}
-
-	int exponent = suffix_exponent(*p);
+	const int exponent = unit_exponent(*p);
 	if (!exponent)
 		return fail(-EINVAL);
 
@@ -161,23 +197,13 @@ int parse_byte_size(const char *text, uintmax_t *result, int *power)
 	if (power)
 		*power = exponent;
 
-	if (frac) {
-		// The digits after the zeros count as thousandths of the unit one
-		// exponent down; each three zeros lower the unit once more.
-		static constexpr uintmax_t THOUSANDTHS[] = {100, 10, 1};
-		size_t lower = frac_zeros / 3;
-		if (lower >= static_cast<size_t>(exponent))
-			return fail(-EINVAL);
-		int k = exponent - 1 - static_cast<int>(lower);
-		uintmax_t y = frac;
-		bool fits = multiply_checked(&y, THOUSANDTHS[frac_zeros % 3]);
-		for (int i = 0; fits && i < k; i++)
-			fits = multiply_checked(&y, base);
-		// A wrapped or cut-short fraction would be a wrong size taken as
-		// right: the whole text is out of range instead.
-		if (!fits || value > UINTMAX_MAX - y)
+	if (fraction.digit) {
+		uintmax_t bytes;
+		if (int frc = fraction_bytes(fraction, base, exponent, &bytes))
+			return fail(frc);
+		if (value > UINTMAX_MAX - bytes)
 			return fail(-ERANGE);
-		value += y;
+		value += bytes;
 	}
 
 	*result = value;
