@@ -21,21 +21,32 @@
 namespace {
 
 struct mode_request {
+	operation_mode mode;
 	unsigned long request;
 	const char *failure;
 	const char *report;
 };
 
-// Indexed by operation_mode.
+// Indexed by operation_mode: each row names the mode it serves, and the
+// checks below keep a reordering from turning a zero-fill into a discard.
 constexpr mode_request MODE_REQUESTS[] = {
-	{BLKDISCARD, N_("%s: BLKDISCARD ioctl failed"),
+	{MODE_DISCARD, BLKDISCARD, N_("%s: BLKDISCARD ioctl failed"),
 	 N_("%s: Discarded %llu bytes from the offset %llu\n")},
-	{BLKZEROOUT, N_("%s: BLKZEROOUT ioctl failed"),
+	{MODE_ZERO_FILL, BLKZEROOUT, N_("%s: BLKZEROOUT ioctl failed"),
 	 N_("%s: Zero-filled %llu bytes from the offset %llu\n")},
-	{BLKSECDISCARD, N_("%s: BLKSECDISCARD ioctl failed"),
+	{MODE_SECURE_DISCARD, BLKSECDISCARD, N_("%s: BLKSECDISCARD ioctl failed"),
 	 N_("%s: Discarded %llu bytes from the offset %llu\n")},
 };
 constexpr size_t MODE_COUNT = sizeof(MODE_REQUESTS) / sizeof(MODE_REQUESTS[0]);
+
+constexpr bool rows_follow_modes()
+{
+	for (size_t i = 0; i < MODE_COUNT; i++)
+		if (static_cast<size_t>(MODE_REQUESTS[i].mode) != i)
+			return false;
+	return true;
+}
+static_assert(rows_follow_modes(), "MODE_REQUESTS must be indexed by operation_mode");
 
 bool known_mode(operation_mode mode)
 {
