@@ -14,12 +14,13 @@ enum operation_mode : int {
 	MODE_SECURE_DISCARD = 2,
 };
 
+// The defaults are those of a command line without options.
 struct tool_options {
-	uint64_t offset;
-	uint64_t length; // all ones: up to the end of the device
-	uint64_t step;   // 0: one chunk for the whole range
-	operation_mode mode;
-	bool verbose;
+	uint64_t offset = 0;
+	uint64_t length = UINT64_MAX; // all ones: up to the end of the device
+	uint64_t step = 0;            // 0: one chunk for the whole range
+	operation_mode mode = MODE_DISCARD;
+	bool verbose = false;
 };
 
 // The argument of BLKDISCARD, BLKSECDISCARD and BLKZEROOUT: the kernel reads

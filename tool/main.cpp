@@ -58,7 +58,7 @@ int main(int argc, char **argv)
 	textdomain(HOSTKIT_TEXT_DOMAIN);
 	atexit(finish_standard_streams);
 
-	tool_options options = {0, UINT64_MAX, 0, MODE_DISCARD, false};
+	tool_options options;
 
 	int c;
 	while ((c = getopt_long(argc, argv, SHORT_OPTIONS, LONG_OPTIONS, nullptr)) != -1) {
