@@ -320,7 +320,8 @@ TEST(Device, NoDescriptorAboveTheStandardStreams)
 		{"sh", "-c", "ulimit -n 3 && exec \"$0\" \"$@\"", SECTRIM_PATH, "-z", dev.path}, {},
 		20000, STDOUT_CLOSED);
 	EXPECT_EQ(r.status, 1) << r.err;
-	EXPECT_EQ(r.err, "sectrim: cannot open " + dev.path + ": Invalid argument\n");
+	EXPECT_EQ(r.err, "sectrim: " + dev.path +
+				 ": cannot move the descriptor above the standard streams: Invalid argument\n");
 	EXPECT_TRUE(check_contents(dev, 0, 0));
 }
 #endif

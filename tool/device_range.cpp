@@ -85,7 +85,7 @@ int keep_off_standard_streams(int fd, const char *path)
 	close(fd); // first: the diagnostic below may go to this very descriptor
 	if (moved < 0) {
 		errno = saved;
-		err(1, _("cannot open %s"), path);
+		err(1, _("%s: cannot move the descriptor above the standard streams"), path);
 	}
 	return moved;
 }
