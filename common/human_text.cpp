@@ -36,9 +36,12 @@ void make_suffix(int options, char letter, char *suffix)
 }
 
 // The remainder in 1024ths of the unit, taken as thousandths and rounded
-// to the nearest tenth, halves upward: 0 to 10.
+// to the nearest tenth, halves upward: 0 to 10. Plain bytes have no
+// fraction, and their shift of 0 would make the shift below negative.
 uint64_t tenths(uint64_t remainder, int shift)
 {
+	if (shift < 10)
+		return 0;
 	uint64_t q = remainder >> (shift - 10);
 	return (q + 50) / 100;
 }
@@ -82,7 +85,7 @@ char *human_size_text(int options, uint64_t bytes)
 	// Below 1024 here, so it fits an int; the mask is empty for bytes.
 	uint64_t whole = bytes >> shift;
 	uint64_t remainder = bytes & ((UINT64_C(1) << shift) - 1);
-	uint64_t digit = remainder ? tenths(remainder, shift) : 0;
+	uint64_t digit = tenths(remainder, shift);
 
 	char buf[32];
 	if (digit == 10) {
