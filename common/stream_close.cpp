@@ -35,10 +35,14 @@ void finish_standard_streams()
 {
 	// A reader that went away is its own business, not a failure of ours.
 	if (close_output_stream(stdout) != 0 && errno != EPIPE) {
-		if (errno)
-			warn("%s", _("write error"));
+		// Held across the catalogue lookup, which may change errno.
+		const int error = errno;
+		const char *message = _("write error");
+		errno = error;
+		if (error)
+			warn("%s", message);
 		else
-			warnx("%s", _("write error"));
+			warnx("%s", message);
 		_exit(EXIT_FAILURE);
 	}
 	// Nowhere left to report a failure of standard error itself.
