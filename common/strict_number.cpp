@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -44,6 +45,16 @@ auto convert_or_exit(const char *text, const char *message, Convert convert)
 	return value;
 }
 
+// Every narrowing member: the value of the wider member of the same
+// signedness, held to the range of T.
+template <typename T, typename Wide>
+T narrowed_or_exit(Wide value, const char *text, const char *message)
+{
+	if (!std::in_range<T>(value))
+		exit_out_of_range(message, text);
+	return static_cast<T>(value);
+}
+
 } // namespace
 
 intmax_t text_to_int64_or_exit(const char *text, const char *message)
@@ -54,18 +65,12 @@ intmax_t text_to_int64_or_exit(const char *text, const char *message)
 
 int32_t text_to_int32_or_exit(const char *text, const char *message)
 {
-	intmax_t v = text_to_int64_or_exit(text, message);
-	if (v < INT32_MIN || v > INT32_MAX)
-		exit_out_of_range(message, text);
-	return static_cast<int32_t>(v);
+	return narrowed_or_exit<int32_t>(text_to_int64_or_exit(text, message), text, message);
 }
 
 int16_t text_to_int16_or_exit(const char *text, const char *message)
 {
-	int32_t v = text_to_int32_or_exit(text, message);
-	if (v < INT16_MIN || v > INT16_MAX)
-		exit_out_of_range(message, text);
-	return static_cast<int16_t>(v);
+	return narrowed_or_exit<int16_t>(text_to_int32_or_exit(text, message), text, message);
 }
 
 uintmax_t text_to_uint64_or_exit(const char *text, const char *message)
@@ -76,18 +81,12 @@ uintmax_t text_to_uint64_or_exit(const char *text, const char *message)
 
 uint32_t text_to_uint32_or_exit(const char *text, const char *message)
 {
-	uintmax_t v = text_to_uint64_or_exit(text, message);
-	if (v > UINT32_MAX)
-		exit_out_of_range(message, text);
-	return static_cast<uint32_t>(v);
+	return narrowed_or_exit<uint32_t>(text_to_uint64_or_exit(text, message), text, message);
 }
 
 uint16_t text_to_uint16_or_exit(const char *text, const char *message)
 {
-	uint32_t v = text_to_uint32_or_exit(text, message);
-	if (v > UINT16_MAX)
-		exit_out_of_range(message, text);
-	return static_cast<uint16_t>(v);
+	return narrowed_or_exit<uint16_t>(text_to_uint32_or_exit(text, message), text, message);
 }
 
 double text_to_double_or_exit(const char *text, const char *message)
