@@ -120,6 +120,11 @@ void text_to_timeval_or_exit(const char *text, struct timeval *tv, const char *m
 
 	time_t seconds = static_cast<time_t>(d);
 	double fraction = d - static_cast<double>(seconds);
+	// The product must be a double, as the rule computes it: an x87 unit
+	// (i386) keeps it in 80 bits, where 0.000001 s comes to
+	// 0.99999999999999995 us and truncates to 0 instead of 1. A store to
+	// memory rounds it.
+	volatile double microseconds = fraction * 1000000.0;
 	tv->tv_sec = seconds;
-	tv->tv_usec = static_cast<int32_t>(fraction * 1000000.0);
+	tv->tv_usec = static_cast<int32_t>(microseconds);
 }
