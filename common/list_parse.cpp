@@ -10,14 +10,12 @@
 
 namespace {
 
-// What a parser does with one lookup result: 0 to go on, or a negative code
-// that ends the walk. more is set while the list goes on after the token.
-using token_use_fn = int (*)(void *state, int value, bool more);
-
-// Hand each token of the list to lookup, in place, and its result to use.
-// The last character always belongs to the last token, even a comma, so a
-// trailing comma reaches the lookup instead of making an empty token.
-int walk_tokens(const char *list, token_lookup_fn lookup, token_use_fn use, void *state)
+// Hand each token of the list to lookup, in place, and its result to use,
+// which returns 0 to go on or a negative code that ends the walk; more is
+// set while the list goes on after the token. The last character always
+// belongs to the last token, even a comma, so a trailing comma reaches the
+// lookup instead of making an empty token.
+template <typename Use> int walk_tokens(const char *list, token_lookup_fn lookup, Use use)
 {
 	const char *start = nullptr;
 	for (const char *p = list; *p; p++) {
@@ -32,48 +30,11 @@ int walk_tokens(const char *list, token_lookup_fn lookup, token_use_fn use, void
 			continue;
 		if (end <= start)
 			return -1;
-		int rc = use(state, lookup(start, static_cast<size_t>(end - start)), *end != '\0');
+		int rc = use(lookup(start, static_cast<size_t>(end - start)), *end != '\0');
 		if (rc < 0)
 			return rc;
 		start = nullptr;
 	}
-	return 0;
-}
-
-struct id_state {
-	int *ids;
-	size_t capacity;
-	size_t count;
-};
-
-int store_id(void *state, int value, bool more)
-{
-	id_state *s = static_cast<id_state *>(state);
-	if (value == -1)
-		return -1;
-	s->ids[s->count++] = value;
-	// Checked before the next token is looked up, so a lookup never runs
-	// for a token that has nowhere to go.
-	if (more && s->count >= s->capacity)
-		return -2;
-	return 0;
-}
-
-int set_bit(void *state, int value, bool)
-{
-	if (value < 0)
-		return value;
-	unsigned char *bits = static_cast<unsigned char *>(state);
-	unsigned int bit = static_cast<unsigned int>(value);
-	bits[bit / 8] |= static_cast<unsigned char>(1u << (bit % 8));
-	return 0;
-}
-
-int or_mask(void *state, int value, bool)
-{
-	if (value < 0)
-		return value;
-	*static_cast<uint32_t *>(state) |= static_cast<uint32_t>(value);
 	return 0;
 }
 
@@ -110,11 +71,20 @@ int list_to_ids(const char *list, int *ids, size_t capacity, token_lookup_fn loo
 {
 	if (!list || !*list || !ids || capacity == 0 || !lookup)
 		return -1;
-	id_state state = {ids, capacity, 0};
-	int rc = walk_tokens(list, lookup, store_id, &state);
+	size_t count = 0;
+	int rc = walk_tokens(list, lookup, [&](int value, bool more) {
+		if (value == -1)
+			return -1;
+		ids[count++] = value;
+		// Checked before the next token is looked up, so a lookup never
+		// runs for a token that has nowhere to go.
+		if (more && count >= capacity)
+			return -2;
+		return 0;
+	});
 	if (rc < 0)
 		return rc;
-	return static_cast<int>(state.count);
+	return static_cast<int>(count);
 }
 
 int list_append_ids(const char *list, int *ids, size_t capacity, size_t *count,
@@ -140,14 +110,25 @@ int list_set_bits(const char *list, unsigned char *bits, token_lookup_fn lookup)
 {
 	if (!list || !bits || !lookup)
 		return -EINVAL;
-	return walk_tokens(list, lookup, set_bit, bits);
+	return walk_tokens(list, lookup, [bits](int value, bool) {
+		if (value < 0)
+			return value;
+		const auto bit = static_cast<unsigned int>(value);
+		bits[bit / 8] |= static_cast<unsigned char>(1u << (bit % 8));
+		return 0;
+	});
 }
 
 int list_to_mask(const char *list, uint32_t *mask, token_lookup_fn lookup)
 {
 	if (!list || !mask || !lookup)
 		return -EINVAL;
-	return walk_tokens(list, lookup, or_mask, mask);
+	return walk_tokens(list, lookup, [mask](int value, bool) {
+		if (value < 0)
+			return value;
+		*mask |= static_cast<uint32_t>(value);
+		return 0;
+	});
 }
 
 int read_int_range(const char *text, int *lower, int *upper, int fallback)
