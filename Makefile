@@ -1,33 +1,36 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
-# Convenience front end to the CMake build.
-BUILD   ?= build
-PREFIX  ?= /usr
-WERROR  ?= OFF
-JOBS    ?= 2
-CMAKE_ARGS ?=
+# Convenience front end to the CMake build. Each kind of build has a tree of
+# its own, so that none reconfigures or rebuilds another: the program alone
+# in $(BUILD), the program with the whole test suite in $(CHECK_BUILD).
+BUILD       ?= build
+CHECK_BUILD ?= build-check
+PREFIX      ?= /usr
+WERROR      ?= OFF
+JOBS        ?= $(shell nproc)
+CMAKE_ARGS  ?=
+# Scripts called from here build with as many jobs.
+export JOBS
 
-# The program alone needs only the build packages; the test suite, and the
-# packages only it needs (GoogleTest, valgrind, mandoc, ...), come with
-# make check, which sets these for the build it depends on.
-DEPS    = build
-TESTING = OFF
-check: DEPS = build test package
-check: TESTING = ON
-
-CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX=$(PREFIX) \
-	-DHOSTKIT_WERROR=$(WERROR) -DBUILD_TESTING=$(TESTING) $(CMAKE_ARGS)
+CONFIGURE = cmake -DCMAKE_INSTALL_PREFIX=$(PREFIX) -DHOSTKIT_WERROR=$(WERROR) $(CMAKE_ARGS)
 
 .PHONY: all build check demo install update-po clean asan-check lint fuzz coverage
 
 all: build
 
+# The program alone needs only the build packages; the test suite, and the
+# packages only it needs (GoogleTest, valgrind, mandoc, ...), come with
+# make check.
 build:
-	@scripts/install-deps.sh $(DEPS)
-	$(CONFIGURE)
+	@scripts/install-deps.sh build
+	$(CONFIGURE) -S . -B $(BUILD) -DBUILD_TESTING=OFF
 	cmake --build $(BUILD) -j$(JOBS)
 
-check: build
-	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+# Always the whole suite, and a failure when it holds no test at all.
+check:
+	@scripts/install-deps.sh build test package
+	$(CONFIGURE) -S . -B $(CHECK_BUILD) -DBUILD_TESTING=ON
+	cmake --build $(CHECK_BUILD) -j$(JOBS)
+	cd $(CHECK_BUILD) && ctest --output-on-failure --no-tests=error -j$(JOBS)
 
 demo: build
 	scripts/demo.sh $(BUILD)/tool/sectrim
@@ -44,10 +47,10 @@ update-po:
 FUZZ_SECONDS ?= 300
 
 asan-check:
-	@scripts/install-deps.sh build test
+	@scripts/install-deps.sh build test package
 	cmake --preset asan -DHOSTKIT_WERROR=$(WERROR)
 	cmake --build build-asan -j$(JOBS)
-	cd build-asan && ctest --output-on-failure -j$(JOBS)
+	cd build-asan && ctest --output-on-failure --no-tests=error -j$(JOBS)
 
 lint:
 	@scripts/install-deps.sh build lint
@@ -58,11 +61,11 @@ fuzz:
 	scripts/fuzz.sh $(FUZZ_SECONDS)
 
 coverage:
-	@scripts/install-deps.sh build test coverage
+	@scripts/install-deps.sh build test package coverage
 	cmake --preset coverage
 	cmake --build build-coverage -j$(JOBS)
 	find build-coverage -name '*.gcda' -delete
-	cd build-coverage && ctest --output-on-failure -j$(JOBS)
+	cd build-coverage && ctest --output-on-failure --no-tests=error -j$(JOBS)
 	gcovr -r . --object-directory build-coverage --filter 'tool/' --filter 'common/' \
 		--exclude-directories 'build-coverage/CMakeFiles' \
 		--exclude-unreachable-branches --exclude-throw-branches --print-summary \
@@ -75,8 +78,8 @@ BENCH_BUILD ?= build-bench
 .PHONY: bench
 bench:
 	@scripts/install-deps.sh build test bench
-	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON \
-		-DHOSTKIT_BENCH=ON -DHOSTKIT_WERROR=$(WERROR) $(CMAKE_ARGS)
+	$(CONFIGURE) -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON \
+		-DHOSTKIT_BENCH=ON
 	cmake --build $(BENCH_BUILD) -j$(JOBS) --target bench_programs
 	bench/run.sh $(BENCH_BUILD)
 
@@ -98,8 +101,8 @@ dist:
 
 distcheck: dist
 	@scripts/install-deps.sh build test package
-	JOBS=$(JOBS) scripts/distcheck.sh $(DIST_BUILD)
+	scripts/distcheck.sh $(DIST_BUILD)
 
 clean:
-	rm -rf $(BUILD) build-asan build-fuzz build-coverage build-lint build-deb \
-		build-dist fuzz-out
+	rm -rf $(BUILD) $(CHECK_BUILD) $(BENCH_BUILD) $(DEB_BUILD) $(DIST_BUILD) \
+		build-asan build-coverage build-fuzz build-lint build-cross-* fuzz-out
