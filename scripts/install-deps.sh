@@ -9,30 +9,40 @@ packages_for() {
 	build) echo "cmake make g++ gettext" ;;
 	test) echo "googletest libgtest-dev locales mount valgrind zsh" ;;
 	package) echo "groff-base mandoc bash-completion" ;;
-	lint) echo "clang-format clang-tidy cppcheck" ;;
+	lint) echo "clang-format clang-tidy cppcheck shellcheck zsh" ;;
 	fuzz) echo "clang libclang-rt-14-dev" ;;
 	coverage) echo "gcovr" ;;
 	bench) echo "strace valgrind libbenchmark-dev binutils" ;;
 	dist) echo "git xz-utils" ;;
-	# The package tools, debian/control's Build-Depends, and autopkgtest
-	# for the tests of the installed package.
-	deb) echo "build-essential dpkg-dev debhelper lintian autopkgtest \
-		cmake gettext libgtest-dev locales groff-base bash-completion zsh" ;;
+	# The package tools and autopkgtest for the tests of the installed
+	# package; the build's own packages come from debian/control below.
+	deb) echo "build-essential dpkg-dev lintian autopkgtest" ;;
 	*) echo "install-deps.sh: unknown group $1" >&2; exit 2 ;;
 	esac
 }
 
 missing=
+build_depends=
 for group in "$@"; do
 	for p in $(packages_for "$group"); do
 		dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' ||
 			missing="$missing $p"
 	done
+	[ "$group" != deb ] || build_depends=yes
 done
-[ -n "$missing" ] || exit 0
+# The package build's own needs, as debian/control states them, once
+# dpkg-dev is there to check them.
+if [ -n "$build_depends" ] && [ -z "$missing" ] && dpkg-checkbuilddeps >/dev/null 2>&1; then
+	build_depends=
+fi
+[ -n "$missing$build_depends" ] || exit 0
 if [ "$(id -u)" != 0 ]; then
-	echo "missing Debian packages:$missing (run as root to install them)" >&2
+	echo "missing Debian packages:$missing${build_depends:+ and the Build-Depends of debian/control}" \
+		"(run as root to install them)" >&2
 	exit 0
 fi
+export DEBIAN_FRONTEND=noninteractive
 apt-get update -q
-DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
+# shellcheck disable=SC2086 # one word per package
+[ -z "$missing" ] || apt-get install -y -q --no-install-recommends $missing
+[ -z "$build_depends" ] || apt-get build-dep -y -q --no-install-recommends ./
