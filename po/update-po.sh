@@ -14,13 +14,12 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 out=$(cd "${1:-$top/po}" && pwd)
 cd "$top"
 
-# Directories whose sources hold user-visible messages.
-source_dirs="common tool"
 
 version=$(sh scripts/version.sh)
 list=$(mktemp) && warnings=$(mktemp)
 trap 'rm -f "$list" "$warnings"' EXIT
-find $source_dirs -name '*.cpp' -o -name '*.h' | LC_ALL=C sort >"$list"
+# The directories whose sources hold user-visible messages.
+find common tool -name '*.cpp' -o -name '*.h' | LC_ALL=C sort >"$list"
 xgettext --language=C++ --from-code=UTF-8 \
 	--keyword=_ --keyword=N_ --add-comments=TRANSLATORS: \
 	--add-location=file --package-name=hostkit \
@@ -30,6 +29,7 @@ xgettext --language=C++ --from-code=UTF-8 \
 # The package has no address for translation bugs; say nothing about it.
 sed '/msgid-bugs-address was not specified/,/command line option/d' "$warnings" >&2
 
+# shellcheck disable=SC2013 # LINGUAS holds words, several to a line at will
 for lang in $(sed 's/#.*//' po/LINGUAS); do
 	if [ "$out" != "$top/po" ] && [ -f "po/$lang.po" ]; then
 		cp "po/$lang.po" "$out/$lang.po"
