@@ -368,6 +368,26 @@ hot_paths() {
 EOF
 }
 
+# 5i. The same size pair in instructions, which the machine's load does
+# not move: callgrind over 11000 rounds less 1000, so that start-up cancels.
+parse_instructions() {
+	if [ -z "$HOT_PATHS" ] || ! have valgrind; then
+		row 5i "parse_byte_size instructions" "skipped: needs valgrind and Google Benchmark" "" "" "<= 2x" n/a
+		return
+	fi
+	say "5i: parse_byte_size in instructions (callgrind)"
+	local side few many ratio per=()
+	for side in parse strtoumax; do
+		few=$(instructions LC_ALL=C -- "$HOT_PATHS" --rounds 1000 "$side")
+		many=$(instructions LC_ALL=C -- "$HOT_PATHS" --rounds 11000 "$side")
+		per+=("$(calc "($many - $few) / 10000")")
+	done
+	ratio=$(calc "${per[0]} / ${per[1]}")
+	row 5i "parse_byte_size on 8 size texts vs strtoumax on their digits, instructions a round" \
+		"$(fixed 0 "${per[0]}")" "$(fixed 0 "${per[1]}")" "$(fixed 2 "$ratio")" "<= 2x" \
+		"$(meets "$ratio" "<=" 2)"
+}
+
 main() {
 	local build=${1:?usage: bench/run.sh BUILD_DIR}
 	# shellcheck source=/dev/null
@@ -388,6 +408,7 @@ main() {
 	start_up
 	against_alternatives
 	hot_paths
+	parse_instructions
 
 	echo
 	echo "| row | measure | sectrim | yardstick | ratio | target | met |"
