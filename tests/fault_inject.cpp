@@ -20,6 +20,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -31,6 +32,17 @@
 #include <cstring>
 
 namespace {
+
+// With 64-bit time on a 32-bit target the headers rename these two calls,
+// so the program calls, and this library defines, the renamed symbols; the
+// real ones must be looked up under the same names.
+#if defined(__USE_TIME_BITS64) && __TIMESIZE == 32
+constexpr char IOCTL_SYMBOL[] = "__ioctl_time64";
+constexpr char CLOCK_GETTIME_SYMBOL[] = "__clock_gettime64";
+#else
+constexpr char IOCTL_SYMBOL[] = "ioctl";
+constexpr char CLOCK_GETTIME_SYMBOL[] = "clock_gettime";
+#endif
 
 using ioctl_function = int (*)(int, unsigned long, ...);
 using open_function = int (*)(const char *, int, ...);
@@ -78,7 +90,7 @@ void *real_symbol(const char *name)
 
 ioctl_function real_ioctl()
 {
-	static auto fn = reinterpret_cast<ioctl_function>(real_symbol("ioctl"));
+	static auto fn = reinterpret_cast<ioctl_function>(real_symbol(IOCTL_SYMBOL));
 	return fn;
 }
 
@@ -90,7 +102,7 @@ open_function real_open64()
 
 clock_function real_clock_gettime()
 {
-	static auto fn = reinterpret_cast<clock_function>(real_symbol("clock_gettime"));
+	static auto fn = reinterpret_cast<clock_function>(real_symbol(CLOCK_GETTIME_SYMBOL));
 	return fn;
 }
 
@@ -206,7 +218,7 @@ int data_ioctl(const data_request &d, int fd, void *arg)
 
 } // namespace
 
-extern "C" int ioctl(int fd, unsigned long request, ...)
+extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
 {
 	va_list ap;
 	va_start(ap, request);
