@@ -7,13 +7,26 @@
 . "$1"
 tool=$2
 
-# replies WORD...: what completing the last word offers, sorted, on one line.
+# Outside a completion bash has no compopt: note what was asked of it.
+compopt() { compopts+=" $*"; }
+
+# replies WORD...: what completing the last word offers, sorted, on one line;
+# file names quoted, and directories marked, as bash does when the
+# completion asks for that.
 replies() {
 	COMP_WORDS=("$@")
 	COMP_CWORD=$(($# - 1))
 	COMPREPLY=()
+	local compopts='' reply
 	_sectrim
-	printf '%s\n' "${COMPREPLY[@]}" | LC_ALL=C sort | tr '\n' ' ' | sed 's/ *$//'
+	for reply in "${COMPREPLY[@]}"; do
+		if [[ $compopts == *'-o filenames'* ]]; then
+			[[ -d $reply ]] && reply+=/
+			printf '%q\n' "$reply"
+		else
+			printf '%s\n' "$reply"
+		fi
+	done | LC_ALL=C sort | tr '\n' ' ' | sed 's/ *$//'
 }
 
 block=
@@ -32,9 +45,12 @@ fi
 # lead to one, may be offered.
 d=$(mktemp -d)
 trap 'rm -rf "$d"' EXIT
-mkdir -p "$d/nested/deeper" "$d/empty"
+mkdir -p "$d/nested/deeper" "$d/empty" "$d/my disks" "$d/it's" "$d/raw\\disks"
 ln -s "$block" "$d/blk"
 ln -s "$block" "$d/nested/deeper/blk"
+for dir in "my disks" "it's" "raw\\disks"; do
+	ln -s "$block" "$d/$dir/blk"
+done
 ln -s /dev/null "$d/chr"
 : >"$d/disk.img"
 mkfifo "$d/fifo"
@@ -59,7 +75,7 @@ sectrim --offset =|
 sectrim --step = 1|
 sectrim --step=1|
 sectrim -o1|
-sectrim $d/|$d/blk $d/nested/
+sectrim $d/|$d/blk $d/it\'s/ $d/my\ disks/ $d/nested/ $d/raw\\\\disks/
 sectrim $d/d|
 sectrim $d/e|
 sectrim -v $d/b|$d/blk
@@ -76,6 +92,12 @@ sectrim -v -- $d/n|$d/nested/
 sectrim -- $d/blk ''|
 sectrim -- -o ''|
 sectrim -o -- $d/b|$d/blk
+sectrim $d/my|$d/my\ disks/
+sectrim '$d/my\ disks/'|$d/my\ disks/blk
+sectrim "'$d/my disks/"|$d/my\ disks/blk
+sectrim '"$d/my disks/b'|$d/my\ disks/blk
+sectrim "$d/it\\\\'s/"|$d/it\'s/blk
+sectrim '$d/raw\\\\disks/'|$d/raw\\\\disks/blk
 CASES
 
 # An empty word lists block devices of /dev, and nothing else there.
