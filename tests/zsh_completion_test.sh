@@ -50,12 +50,14 @@ replies() {
 
 d=$(mktemp -d)
 trap 'zpty -d z; rm -rf "$d"' EXIT
-mkdir -p "$d/nested/deeper"
+mkdir -p "$d/nested/deeper" "$d/files/sub"
 ln -s "$block" "$d/blk"
 ln -s "$block" "$d/nested/deeper/blk"
 ln -s /dev/null "$d/chr"
 : >"$d/disk.img"
 mkfifo "$d/fifo"
+: >"$d/files/b.log"
+: >"$d/files/sub/big.img"
 
 all=($(LC_ALL=C "$tool" --help | help_options))
 all=(${(o)all})
@@ -64,6 +66,8 @@ check "options after -z" "${(j: :)${(@)all:#(-s|--secure|-z|--zeroout)}}" "$(rep
 for line in 'sectrim -o ' 'sectrim --length ' 'sectrim --step=' 'sectrim -p4'; do
 	check "values for [$line]" "" "$(replies "$line")"
 done
-check "devices under a directory" "blk nested" "$(replies "sectrim -v $d/")"
+check "devices under a directory" "blk files nested" "$(replies "sectrim -v $d/")"
 check "devices after a size" "blk" "$(replies "sectrim -o 1M $d/nested/deeper/")"
+check "no file where no device is" "sub" "$(replies "sectrim $d/files/")"
+check "nothing where only files are" "" "$(replies "sectrim $d/files/sub/")"
 finish
