@@ -1,7 +1,9 @@
 #!/bin/sh
 # SPDX-License-Identifier: GPL-2.0-or-later
-# Write the release tarball hostkit-VERSION.tar.xz and its .sha256 into
-# OUT_DIR (default build-dist): the files git tracks, under hostkit-VERSION/.
+# Write the release tarball NAME.tar.xz and its .sha256 into OUT_DIR
+# (default build-dist): the files git tracks, under NAME/. NAME comes from
+# version.sh --dist: hostkit-VERSION at the commit tagged vVERSION, a name
+# after git describe elsewhere.
 # The same commit gives the same bytes wherever it is packed: timestamps
 # from the commit (or SOURCE_DATE_EPOCH), names sorted bytewise, owner and
 # group 0, modes 644 or 755 after git's executable bit, one xz thread.
@@ -17,8 +19,7 @@ if ! git rev-parse --verify -q HEAD >/dev/null; then
 	echo "dist: needs a git checkout with a commit" >&2
 	exit 1
 fi
-version=$(sh scripts/version.sh)
-name=hostkit-$version
+name=$(sh scripts/version.sh --dist)
 if ! git diff --quiet HEAD --; then
 	echo "dist: warning: uncommitted changes to tracked files go into $name.tar.xz" >&2
 fi

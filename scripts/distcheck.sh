@@ -10,7 +10,9 @@ set -eu
 dist=${1:-build-dist}
 top=$(cd "$(dirname "$0")/.." && pwd)
 version=$(sh "$top/scripts/version.sh")
-tarball=$(cd "$dist" && pwd)/hostkit-$version.tar.xz
+# The name make dist gave the tarball of this checkout.
+name=$(sh "$top/scripts/version.sh" --dist)
+tarball=$(cd "$dist" && pwd)/$name.tar.xz
 if [ ! -f "$tarball" ]; then
 	echo "distcheck: $tarball is missing; make dist writes it" >&2
 	exit 1
@@ -21,7 +23,7 @@ trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 tar -xJf "$tarball" -C "$work"
-src=$work/hostkit-$version
+src=$work/$name
 build=$work/build
 
 # Every name, size, time and mode in the source, to compare afterwards. The
