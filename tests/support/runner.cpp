@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Running the real sectrim binary from tests, and reading the fault log.
-#include "run_tool.h"
+// Running the real sectrim binary from tests, reading the fault log, and
+// comparing a run with its row.
+#include "runner.h"
+#include "device.h"
+
+#include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -9,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -99,10 +104,6 @@ int wait_with_deadline(pid_t pid, int timeout_ms, int reader, tool_result *resul
 	return wstatus;
 }
 
-} // namespace
-
-namespace {
-
 // In the child: point the output streams where the test wants them.
 bool redirect_streams(stream_setup target, int captured)
 {
@@ -133,7 +134,7 @@ bool redirect_streams(stream_setup target, int captured)
 } // namespace
 
 tool_result run_program(const char *path, const std::vector<std::string> &argv,
-			const std::vector<std::string> &env, int timeout_ms, stream_setup target)
+			const std::vector<std::string> &env, stream_setup target)
 {
 	std::vector<std::string> environment;
 	for (char **e = environ; *e; e++)
@@ -178,7 +179,7 @@ tool_result run_program(const char *path, const std::vector<std::string> &argv,
 	if (pid < 0) {
 		result.err = std::string("<fork: ") + strerror(errno) + ">";
 	} else {
-		int wstatus = wait_with_deadline(pid, timeout_ms, out_pipe[0], &result);
+		int wstatus = wait_with_deadline(pid, 20000, out_pipe[0], &result);
 		if (WIFEXITED(wstatus))
 			result.status = WEXITSTATUS(wstatus);
 		else if (WIFSIGNALED(wstatus))
@@ -199,7 +200,7 @@ tool_result run_sectrim(const std::vector<std::string> &args, const std::vector<
 {
 	std::vector<std::string> argv = {"sectrim"};
 	argv.insert(argv.end(), args.begin(), args.end());
-	return run_program(SECTRIM_PATH, argv, env, 20000, target);
+	return run_program(SECTRIM_PATH, argv, env, target);
 }
 
 std::string command_text(const std::vector<std::string> &args)
@@ -284,44 +285,88 @@ std::vector<fault_event> read_fault_log(const std::string &path)
 	return events;
 }
 
-std::vector<std::string> request_texts(const std::vector<fault_event> &events)
+std::string request_texts(const std::vector<fault_event> &events)
 {
-	std::vector<std::string> texts;
+	std::string texts;
 	for (const fault_event &ev : events)
 		if (ev.name == "DISCARD" || ev.name == "ZEROOUT" || ev.name == "SECDISCARD")
-			texts.push_back(ev.name + " " + std::to_string(ev.start) + " " +
-					std::to_string(ev.length));
+			texts += (texts.empty() ? "" : ", ") + ev.name + " " +
+				 std::to_string(ev.start) + " " + std::to_string(ev.length);
 	return texts;
 }
 
-std::vector<std::string> request_names(const std::vector<fault_event> &events)
+std::vector<std::string> words(const std::string &text)
 {
-	std::vector<std::string> names;
-	for (const fault_event &ev : events)
-		if (ev.name != "CLOCK" && ev.name != "OPEN")
-			names.push_back(ev.name);
-	return names;
+	std::vector<std::string> list;
+	for (size_t at = 0, end; at < text.size(); at = end + 1) {
+		end = std::min(text.find(' ', at), text.size());
+		if (end > at)
+			list.push_back(text.substr(at, end - at) == "''" ? ""
+									 : text.substr(at, end - at));
+	}
+	return list;
 }
 
-std::vector<std::string> opened_paths(const std::vector<fault_event> &events)
-{
-	std::vector<std::string> paths;
-	for (const fault_event &ev : events)
-		if (ev.name == "OPEN")
-			paths.push_back(ev.path);
-	return paths;
-}
+namespace {
 
-std::string with_device(std::string text, const std::string &path)
+// "DEV" and "SECTOR" of a row replaced by the device's: tables name the
+// device before it exists.
+std::string placed(std::string text, const loop_device *dev)
 {
-	for (size_t at = 0; (at = text.find("DEV", at)) != std::string::npos; at += path.size())
-		text.replace(at, 3, path);
+	if (!dev)
+		return text;
+	const std::pair<std::string, std::string> marks[] = {
+		{"DEV", dev->path}, {"SECTOR", std::to_string(dev->sector_size)}};
+	for (const auto &[mark, value] : marks)
+		for (size_t at = 0; (at = text.find(mark, at)) != std::string::npos;
+		     at += value.size())
+			text.replace(at, mark.size(), value);
 	return text;
 }
 
-std::vector<std::string> with_device(std::vector<std::string> texts, const std::string &path)
+} // namespace
+
+void expect_run(const tool_case &c, const loop_device *dev, bool patterned, const std::string &note)
 {
-	for (std::string &t : texts)
-		t = with_device(t, path);
-	return texts;
+	if (dev && c.only_sector && c.only_sector != dev->sector_size)
+		return;
+	std::vector<std::string> args = c.argv.empty() ? words(c.args) : c.argv;
+	for (std::string &a : args)
+		a = placed(a, dev);
+	const std::vector<std::string> settings = words(c.faults);
+	const std::string what = c.faults + (c.faults.empty() ? "" : " ") + command_text(args) +
+				 (note.empty() ? "" : " (" + note + ")");
+	if (patterned) {
+		ASSERT_TRUE(fill_pattern(*dev)) << what;
+	}
+	temp_file log;
+	const bool logged = !c.faults.empty() || !c.requests.empty() || !c.calls.empty() ||
+			    !c.opened.empty();
+	const tool_result r =
+		run_sectrim(args, logged ? fault_env(log.path, settings) : settings, c.streams);
+	EXPECT_EQ(r.status, c.status) << what << "\nstderr: " << r.err;
+	EXPECT_EQ(r.out, placed(c.out, dev)) << what;
+	EXPECT_EQ(r.err, placed(c.err, dev)) << what;
+	if (logged) {
+		const std::vector<fault_event> events = read_fault_log(log.path);
+		EXPECT_EQ(request_texts(events), placed(c.requests, dev)) << what;
+		std::string calls;
+		int opens = 0;
+		for (const fault_event &ev : events) {
+			if (ev.name != "CLOCK" && ev.name != "OPEN")
+				calls += (calls.empty() ? "" : " ") + ev.name;
+			// Only this path counts: a coverage build also opens
+			// its count files at exit.
+			opens += ev.name == "OPEN" && ev.path == c.opened;
+		}
+		if (!c.calls.empty()) {
+			EXPECT_EQ(calls, c.calls) << what;
+		}
+		if (!c.opened.empty()) {
+			EXPECT_EQ(opens, c.opens) << what;
+		}
+	}
+	if (patterned) {
+		EXPECT_TRUE(check_contents(*dev, c.zero_at, c.zero_length, c.any_inside)) << what;
+	}
 }

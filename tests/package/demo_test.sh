@@ -4,7 +4,7 @@
 # of the signal, runs no later step, and leaves no loop device behind. A
 # stand-in for sectrim records each call and signals the demo.
 # Usage: demo_test.sh DEMO_SCRIPT
-. "$(dirname "$0")/package_check.sh"
+. "$(dirname "$0")/../support/check.sh"
 demo=$1
 
 if [ "$(id -u)" != 0 ] || [ -n "${HOSTKIT_NO_DEVICES:-}" ] || ! command -v losetup >/dev/null; then

@@ -3,6 +3,8 @@
 // TEST_LOCALE_DIR) so that no test depends on what the machine has installed.
 #pragma once
 
+#include <gtest/gtest.h>
+
 // Names of the locales built; their LC_NUMERIC decimal points are ",", and
 // U+066B (two bytes in UTF-8).
 inline constexpr char COMMA_LOCALE[] = "de_DE.UTF-8";
@@ -15,3 +17,10 @@ bool use_test_locale(const char *name);
 
 // Back to the C locale.
 void use_c_locale();
+
+// Tests that start, and leave, in the C locale whatever the one before did.
+class CLocaleTest : public ::testing::Test {
+protected:
+	void SetUp() override { use_c_locale(); }
+	void TearDown() override { use_c_locale(); }
+};

@@ -6,7 +6,7 @@
 # Usage: translation_test.sh SOURCE_DIR TOOL LOCALE_DIR
 # TOOL reads its catalogues from the build tree; LOCALE_DIR holds the
 # compiled de_DE.UTF-8 locale.
-. "$(dirname "$0")/package_check.sh"
+. "$(dirname "$0")/../support/check.sh"
 src=$1
 tool=$2
 locales=$3

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Real block devices for tests: a loop device over an unlinked temporary
 // file, of a chosen size and logical sector size, filled with a known byte
-// pattern and read back past the page cache. Needs root.
+// pattern and read back past the page cache; and the fixture that holds one.
+// Needs root.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,7 +21,8 @@ struct loop_device {
 	int sector_size = 0;
 
 	loop_device() = default;
-	~loop_device();
+	~loop_device() { detach(); }
+	void detach();
 	loop_device(const loop_device &) = delete;
 	loop_device &operator=(const loop_device &) = delete;
 };
@@ -28,14 +30,20 @@ struct loop_device {
 // Empty when loop devices can be made here, else why not.
 std::string loop_devices_unavailable();
 
-// Skip the test, loudly, where loop devices cannot be made. Where they can,
-// a failure to make one is a test failure, never a skip.
+// Skip the test, loudly, where loop devices cannot be made; fail it instead
+// under HOSTKIT_REQUIRE_DEVICES=1, as CI sets. Where they can be made, a
+// failure to make one is a test failure, never a skip.
 #define REQUIRE_LOOP_DEVICES()                                                                     \
 	do {                                                                                       \
 		const std::string why_not_ = loop_devices_unavailable();                           \
-		if (!why_not_.empty())                                                             \
+		if (why_not_.empty()) {                                                            \
+		} else if (devices_required()) {                                                   \
+			FAIL() << "no loop device under HOSTKIT_REQUIRE_DEVICES=1: " << why_not_;  \
+		} else {                                                                           \
 			GTEST_SKIP() << "*** DEVICE TEST NOT RUN: " << why_not_ << " ***";         \
+		}                                                                                  \
 	} while (0)
+bool devices_required();
 
 // Attach a zero-filled device of size bytes (a multiple of sector_size).
 ::testing::AssertionResult attach_loop_device(loop_device *dev, uint64_t size, int sector_size);
@@ -56,7 +64,25 @@ uint8_t pattern_byte(uint64_t offset);
 ::testing::AssertionResult read_range(const loop_device &dev, uint64_t offset, uint64_t length,
 				      std::vector<uint8_t> *data);
 
-// The whole device holds zeros in [zero_start, zero_start + zero_length) and
-// the pattern everywhere else; the failure names the first wrong offset.
+// The whole device holds the pattern outside [zero_start, zero_start +
+// zero_length), and zeros inside, or anything there with any_inside (a
+// discard promises nothing); the failure names the first wrong offset.
 ::testing::AssertionResult check_contents(const loop_device &dev, uint64_t zero_start,
-					  uint64_t zero_length);
+					  uint64_t zero_length, bool any_inside = false);
+
+// A test with a device of 1 MiB in 512-byte sectors, attached before the
+// body runs; attach() trades it for another.
+class DeviceTest : public ::testing::Test {
+protected:
+	loop_device dev;
+	void SetUp() override
+	{
+		REQUIRE_LOOP_DEVICES();
+		ASSERT_TRUE(attach_loop_device(&dev, 1 << 20, 512));
+	}
+	::testing::AssertionResult attach(uint64_t size, int sector_size)
+	{
+		dev.detach();
+		return attach_loop_device(&dev, size, sector_size);
+	}
+};

@@ -2,15 +2,17 @@
 // Byte-size parser: worked results, malformed texts, locales, overflow.
 #include "byte_size.h"
 #include "locale_env.h"
+#include "refused_sizes.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <string>
+#include <vector>
 
 namespace {
 
-constexpr uintmax_t KiB = 1024, MiB = KiB * 1024, EiB = MiB * MiB * MiB;
+constexpr uintmax_t KiB = 1024, MiB = KiB * 1024;
 
 struct size_case {
 	const char *text;
@@ -31,11 +33,7 @@ void expect_cases(const size_case *cases, size_t n)
 	}
 }
 
-class ByteSize : public ::testing::Test {
-protected:
-	void SetUp() override { use_c_locale(); }
-	void TearDown() override { use_c_locale(); }
-};
+class ByteSize : public CLocaleTest {};
 
 TEST_F(ByteSize, WorkedResults)
 {
@@ -77,38 +75,15 @@ TEST_F(ByteSize, WorkedResults)
 	expect_cases(cases, std::size(cases));
 }
 
-TEST_F(ByteSize, MalformedTexts)
+// The refused texts, shared with the tool's test of its options.
+TEST_F(ByteSize, RefusedTexts)
 {
-	const size_case cases[] = {
-		{nullptr, -EINVAL, 0},   {"", -EINVAL, 0},       {"-1", -EINVAL, 0},
-		{"  -1K", -EINVAL, 0},   {"1Ki", -EINVAL, 0},    {"1KIB", -EINVAL, 0},
-		{"1 K", -EINVAL, 0},     {"5 ", -EINVAL, 0},     {"12X", -EINVAL, 0},
-		{"1B", -EINVAL, 0},      {"1b", -EINVAL, 0},     {"1iB", -EINVAL, 0},
-		{"1.", -EINVAL, 0},      {".5M", -EINVAL, 0},    {"1.-5M", -EINVAL, 0},
-		{"1.5", -EINVAL, 0},     {"1.0", -EINVAL, 0},    {"2.000", -EINVAL, 0},
-		{"1.0005K", -EINVAL, 0}, {"1.5.5M", -EINVAL, 0}, {"08", -EINVAL, 0},
-		{"08K", -EINVAL, 0},     {"09M", -EINVAL, 0},    {"1,5M", -EINVAL, 0},
-		{"K", -EINVAL, 0},       {" ", -EINVAL, 0},
-	};
-	expect_cases(cases, std::size(cases));
-}
-
-// The integer part keeps what the multiplication reached; a fraction that
-// does not fit never yields a value.
-TEST_F(ByteSize, OutOfRange)
-{
-	const size_case cases[] = {
-		{"18446744073709551616", -ERANGE, 0},
-		{"16E", -ERANGE, 16 * (EiB / KiB)},
-		{"1Y", -ERANGE, EiB},
-		{"1Z", -ERANGE, EiB},
-		{"15.99E", -ERANGE, 0},
-		{"1.99999999999999E", -ERANGE, 0},
-		{"1.99999999999999999M", -ERANGE, 0},
-		{"1.184467440737095516M", -ERANGE, 0},
-		{"1.99999999999999999999M", -ERANGE, 0},
-	};
-	expect_cases(cases, std::size(cases));
+	std::vector<size_case> cases = {{nullptr, -EINVAL, 0}};
+	for (const char *text : INVALID_SIZES)
+		cases.push_back({text, -EINVAL, 0});
+	for (const out_of_range_size &size : OUT_OF_RANGE_SIZES)
+		cases.push_back({size.text, -ERANGE, size.left});
+	expect_cases(cases.data(), cases.size());
 }
 
 TEST_F(ByteSize, ExponentIsReportedOnlyWithAUnitLetter)

@@ -3,7 +3,7 @@
 # The manual page renders without warnings and documents every option of the
 # help text, in the same order.
 # Usage: man_page_test.sh MAN_PAGE TOOL
-. "$(dirname "$0")/package_check.sh"
+. "$(dirname "$0")/../support/check.sh"
 page=$1
 tool=$2
 

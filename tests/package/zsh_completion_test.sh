@@ -11,7 +11,7 @@ if [ -z "$ZSH_VERSION" ]; then
 	[ -n "$CI" ] && exit 1
 	exit 77
 fi
-. "${0:h}/package_check.sh"
+. "${0:h}/../support/check.sh"
 file=$1
 tool=$2
 
