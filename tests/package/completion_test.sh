@@ -3,6 +3,7 @@
 # Drive the completion function as bash does on <Tab> and check its replies:
 # options, nothing for size values, block devices for the device argument.
 # Usage: completion_test.sh COMPLETION_FILE TOOL
+# shellcheck source=tests/support/check.sh
 . "$(dirname "$0")/../support/check.sh"
 . "$1"
 tool=$2

@@ -222,7 +222,8 @@ uint8_t pattern_byte(uint64_t offset)
 	if (::testing::AssertionResult r = read_range(dev, 0, dev.size, &data); !r)
 		return r;
 	const std::vector<uint8_t> &pattern = pattern_prefix(dev.size);
-	const uint64_t zero_end = zero_start + std::min(zero_length, dev.size - std::min(zero_start, dev.size));
+	const uint64_t zero_end =
+		zero_start + std::min(zero_length, dev.size - std::min(zero_start, dev.size));
 	uint64_t wrong = 0, first = 0;
 	for (uint64_t i = dev.size; i-- > 0;) {
 		const bool inside = i >= zero_start && i < zero_end;
@@ -236,7 +237,6 @@ uint8_t pattern_byte(uint64_t offset)
 	const int expected = first >= zero_start && first < zero_end ? 0 : pattern[first];
 	return ::testing::AssertionFailure()
 	       << dev.path << " (" << (any_inside ? "anything" : "zeros") << " expected in ["
-	       << zero_start << ", " << zero_end << ")): " << wrong
-	       << " bytes wrong, the first at " << first << ": expected " << expected
-	       << ", found " << int{data[first]};
+	       << zero_start << ", " << zero_end << ")): " << wrong << " bytes wrong, the first at "
+	       << first << ": expected " << expected << ", found " << int{data[first]};
 }

@@ -301,8 +301,8 @@ std::vector<std::string> words(const std::string &text)
 	for (size_t at = 0, end; at < text.size(); at = end + 1) {
 		end = std::min(text.find(' ', at), text.size());
 		if (end > at)
-			list.push_back(text.substr(at, end - at) == "''" ? ""
-									 : text.substr(at, end - at));
+			list.push_back(
+				text.substr(at, end - at) == "''" ? "" : text.substr(at, end - at));
 	}
 	return list;
 }
@@ -340,8 +340,8 @@ void expect_run(const tool_case &c, const loop_device *dev, bool patterned, cons
 		ASSERT_TRUE(fill_pattern(*dev)) << what;
 	}
 	temp_file log;
-	const bool logged = !c.faults.empty() || !c.requests.empty() || !c.calls.empty() ||
-			    !c.opened.empty();
+	const bool logged =
+		!c.faults.empty() || !c.requests.empty() || !c.calls.empty() || !c.opened.empty();
 	const tool_result r =
 		run_sectrim(args, logged ? fault_env(log.path, settings) : settings, c.streams);
 	EXPECT_EQ(r.status, c.status) << what << "\nstderr: " << r.err;

@@ -120,11 +120,14 @@ TEST(CommandLine, EveryRefusedSizeText)
 		refused.emplace_back(size.text, ERANGE_TEXT);
 	std::vector<tool_case> cases;
 	for (const auto &[text, error] : refused) {
-		cases.push_back({.status = 1, .err = PARSE + "offset: '" + text + error,
+		cases.push_back({.status = 1,
+				 .err = PARSE + "offset: '" + text + error,
 				 .argv = {"-o", text, NODEV}});
-		cases.push_back({.status = 1, .err = PARSE + "length: '" + text + error,
+		cases.push_back({.status = 1,
+				 .err = PARSE + "length: '" + text + error,
 				 .argv = {NODEV, "--length", text}});
-		cases.push_back({.status = 1, .err = PARSE + "step: '" + text + error,
+		cases.push_back({.status = 1,
+				 .err = PARSE + "step: '" + text + error,
 				 .argv = {"--step=" + text, NODEV}});
 	}
 	expect_runs(cases);
@@ -196,7 +199,8 @@ TEST(CommandLine, NotABlockDevice)
 			  odd_fifo = fifo.path + odd, odd_missing = "/nonexistent/" + odd;
 	std::ofstream(odd_file) << "precious data\n";
 	ASSERT_EQ(mkfifo(odd_fifo.c_str(), 0600), 0) << strerror(errno);
-	const std::string not_block = ": not a block device\n", missing = ": No such file or directory\n";
+	const std::string not_block = ": not a block device\n",
+			  missing = ": No such file or directory\n";
 	const struct {
 		std::string path;
 		bool opened;
@@ -217,8 +221,11 @@ TEST(CommandLine, NotABlockDevice)
 	};
 	for (const auto &c : cases)
 		for (const char *mode : {"-v", "-z", "-s"})
-			expect_run({.status = 1, .err = c.err, .argv = {mode, c.path},
-				    .opened = logged(c.path), .opens = c.opened});
+			expect_run({.status = 1,
+				    .err = c.err,
+				    .argv = {mode, c.path},
+				    .opened = logged(c.path),
+				    .opens = c.opened});
 	EXPECT_EQ(file_text(regular.path), "precious data\n");
 	EXPECT_EQ(file_text(odd_file), "precious data\n");
 	close(listener);

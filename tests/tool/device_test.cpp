@@ -60,8 +60,9 @@ TEST_F(Device, ChangesExactlyTheRange)
 // output, and leave every byte as it was.
 TEST_F(Device, RefusesAndLeavesTheDeviceAlone)
 {
-	const std::string ALIGN = " is not aligned to sector size ",
-			  SECDISCARD = "sectrim: DEV: BLKSECDISCARD ioctl failed: Operation not supported\n";
+	const std::string
+		ALIGN = " is not aligned to sector size ",
+		SECDISCARD = "sectrim: DEV: BLKSECDISCARD ioctl failed: Operation not supported\n";
 	// clang-format off
 	const tool_case cases[] = {
 		{"-o 100 DEV", 1, "", "sectrim: DEV: offset 100" + ALIGN + "SECTOR\n"},
@@ -119,8 +120,9 @@ TEST_F(Device, NoDescriptorAboveTheStandardStreams)
 {
 	ASSERT_TRUE(fill_pattern(dev));
 	const tool_result r = run_program(
-		"/bin/sh", {"sh", "-c", "ulimit -n 3 && exec \"$0\" \"$@\"", SECTRIM_PATH, "-z", dev.path},
-		{}, STDOUT_CLOSED);
+		"/bin/sh",
+		{"sh", "-c", "ulimit -n 3 && exec \"$0\" \"$@\"", SECTRIM_PATH, "-z", dev.path}, {},
+		STDOUT_CLOSED);
 	EXPECT_EQ(r.status, 1) << r.err;
 	EXPECT_EQ(r.err, "sectrim: cannot open " + dev.path + ": Invalid argument\n");
 	EXPECT_TRUE(check_contents(dev, 0, 0));
@@ -193,13 +195,23 @@ TEST_F(Device, OnlyTheRangeChanges)
 			for (uint64_t step : STEPS)
 				for (const auto &range : ranges) {
 					const uint64_t offset = range.offset * unit,
-						       end = std::min(dev.size, offset + range.length * unit);
+						       end = std::min(dev.size,
+								      offset + range.length * unit);
 					const std::string at = std::to_string(offset),
-							  length = std::to_string(range.length * unit),
-							  stepped = step ? " -p " + std::to_string(step * unit) : "";
-					expect_run({.args = "-v -o " + at + " -l " + length + " " + mode.flag + stepped + " DEV",
-						    .out = "DEV: " + std::string(mode.verb) + " " + std::to_string(end - offset) + " bytes from the offset " + at + "\n",
-						    .zero_at = offset, .zero_length = end - offset, .any_inside = !mode.zeroes},
+							  length = std::to_string(range.length *
+										  unit),
+							  stepped = step ? " -p " + std::to_string(
+											    step *
+											    unit)
+									 : "";
+					expect_run({.args = "-v -o " + at + " -l " + length + " " +
+							    mode.flag + stepped + " DEV",
+						    .out = "DEV: " + std::string(mode.verb) + " " +
+							   std::to_string(end - offset) +
+							   " bytes from the offset " + at + "\n",
+						    .zero_at = offset,
+						    .zero_length = end - offset,
+						    .any_inside = !mode.zeroes},
 						   &dev, true, std::string("range ") + range.where);
 				}
 	}

@@ -139,8 +139,9 @@ TEST_F(Faults, Geometry)
 TEST_F(Faults, DelayedRequestsAreStampedInOrder)
 {
 	temp_file log;
-	const tool_result r = run_sectrim({"-p", "256K", dev.path},
-					  fault_env(log.path, {"FAULT_FAKE=1", "FAULT_DELAY_MS=40"}));
+	const tool_result r =
+		run_sectrim({"-p", "256K", dev.path},
+			    fault_env(log.path, {"FAULT_FAKE=1", "FAULT_DELAY_MS=40"}));
 	EXPECT_EQ(r.status, 0) << r.err;
 	std::vector<fault_event> requests;
 	for (const fault_event &ev : read_fault_log(log.path))
@@ -176,17 +177,21 @@ TEST_F(Faults, FailingRequestMatrix)
 	for (const mode_column &mode : MODES)
 		for (uint64_t fail_at : {uint64_t{1}, (CHUNKS + 1) / 2, CHUNKS})
 			for (int error : ERRORS) {
-				tool_case c = {.args = std::string("-v ") + mode.flag + "-o 65536 -p 131072 DEV",
+				tool_case c = {.args = std::string("-v ") + mode.flag +
+						       "-o 65536 -p 131072 DEV",
 					       .status = 1,
-					       .err = std::string("sectrim: DEV: ") + mode.request + " ioctl failed: " + strerror(error) + "\n",
-					       .faults = fail(static_cast<int>(fail_at), error) + (mode.real ? "" : " FAULT_FAKE=1"),
+					       .err = std::string("sectrim: DEV: ") + mode.request +
+						      " ioctl failed: " + strerror(error) + "\n",
+					       .faults = fail(static_cast<int>(fail_at), error) +
+							 (mode.real ? "" : " FAULT_FAKE=1"),
 					       .calls = "GETSIZE64 SSZGET",
 					       .zero_at = OFFSET,
 					       .zero_length = mode.real ? (fail_at - 1) * STEP : 0};
 				for (uint64_t i = 0; i < fail_at; i++) {
 					c.calls += std::string(" ") + mode.logged;
-					c.requests += (i ? ", " : "") + std::string(mode.logged) + " " +
-						      std::to_string(OFFSET + i * STEP) + " " + std::to_string(STEP);
+					c.requests += (i ? ", " : "") + std::string(mode.logged) +
+						      " " + std::to_string(OFFSET + i * STEP) +
+						      " " + std::to_string(STEP);
 				}
 				expect_run(c, &dev, true);
 			}
@@ -205,8 +210,11 @@ TEST_F(Faults, FailingGeometryMatrix)
 			for (int error : ERRORS)
 				expect_run({.args = std::string("-v ") + mode.flag + "DEV",
 					    .status = 1,
-					    .err = std::string("sectrim: DEV: ") + g.request + " ioctl failed: " + strerror(error) + "\n",
-					    .faults = std::string("FAULT_FAIL_GEOMETRY=") + g.which + " FAULT_ERRNO=" + std::to_string(error),
+					    .err = std::string("sectrim: DEV: ") + g.request +
+						   " ioctl failed: " + strerror(error) + "\n",
+					    .faults = std::string("FAULT_FAIL_GEOMETRY=") +
+						      g.which +
+						      " FAULT_ERRNO=" + std::to_string(error),
 					    .calls = g.calls},
 					   &dev, true);
 }
@@ -220,7 +228,8 @@ TEST_F(Faults, SectorSizeBelowOne)
 			for (const char *range : {"", "-l 0 ", "-o 1M -p 4096 "})
 				expect_run({.args = std::string("-v ") + mode.flag + range + "DEV",
 					    .status = 1,
-					    .err = "sectrim: DEV: invalid sector size " + std::to_string(sector) + "\n",
+					    .err = "sectrim: DEV: invalid sector size " +
+						   std::to_string(sector) + "\n",
 					    .faults = "FAULT_SECTOR=" + std::to_string(sector),
 					    .calls = "GETSIZE64 SSZGET"},
 					   &dev, true);
