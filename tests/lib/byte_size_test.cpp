@@ -37,41 +37,20 @@ class ByteSize : public CLocaleTest {};
 
 TEST_F(ByteSize, WorkedResults)
 {
+	// clang-format off
 	const size_case cases[] = {
-		{"4096", 0, 4096},
-		{"0x10K", 0, 16 * KiB},
-		{"010K", 0, 8 * KiB},
-		{"1K", 0, KiB},
-		{"1KiB", 0, KiB},
-		{"1Kib", 0, KiB},
-		{"1KB", 0, 1000},
-		{"1kB", 0, 1000},
-		{"1Kb", 0, 1000},
-		{"1M", 0, MiB},
-		{"1MB", 0, 1000000},
-		{"1e", 0, EiB},
-		{"1.5M", 0, 1560576},
-		{"1.5MB", 0, 1500000},
-		{"1.05M", 0, 1099776},
-		{"1.005M", 0, 1053696},
-		{"1.0005M", 0, 1049076},
-		{"1.5K", 0, 1524},
-		{"0.5K", 0, 500},
-		{"1.25M", 0, 3608576},
-		{"1.08M", 0, 1130496},
-		{"1.0M", 0, MiB},
-		{"15E", 0, 15 * EiB},
-		{"0Y", 0, 0},
-		{"0Z", 0, 0},
-		{"  7K", 0, 7 * KiB},
-		{"+2K", 0, 2 * KiB},
-		{"1. 05M", 0, 1560576},
-		{"0x1E", 0, 30},
-		{"0x1B", 0, 27},
-		{"0x10KB", 0, 16000},
-		{"18446744073709551615", 0, UINTMAX_MAX},
+		{"4096", 0, 4096}, {"0x10K", 0, 16 * KiB}, {"010K", 0, 8 * KiB}, {"1K", 0, KiB},
+		{"1KiB", 0, KiB}, {"1Kib", 0, KiB}, {"1KB", 0, 1000}, {"1kB", 0, 1000},
+		{"1Kb", 0, 1000}, {"1M", 0, MiB}, {"1MB", 0, 1000000}, {"1e", 0, EiB},
+		{"1.5M", 0, 1560576}, {"1.5MB", 0, 1500000}, {"1.05M", 0, 1099776},
+		{"1.005M", 0, 1053696}, {"1.0005M", 0, 1049076}, {"1.5K", 0, 1524},
+		{"0.5K", 0, 500}, {"1.25M", 0, 3608576}, {"1.08M", 0, 1130496}, {"1.0M", 0, MiB},
+		{"15E", 0, 15 * EiB}, {"0Y", 0, 0}, {"0Z", 0, 0}, {"  7K", 0, 7 * KiB},
+		{"+2K", 0, 2 * KiB}, {"1. 05M", 0, 1560576}, {"0x1E", 0, 30}, {"0x1B", 0, 27},
+		{"0x10KB", 0, 16000}, {"18446744073709551615", 0, UINTMAX_MAX},
 		{"1.0.5M", 0, 1099776},
 	};
+	// clang-format on
 	expect_cases(cases, std::size(cases));
 }
 
@@ -106,12 +85,12 @@ TEST_F(ByteSize, ExponentIsReportedOnlyWithAUnitLetter)
 TEST_F(ByteSize, CommaDecimalPoint)
 {
 	ASSERT_TRUE(use_test_locale(COMMA_LOCALE)) << "localedef could not build " << COMMA_LOCALE;
+	// clang-format off
 	const size_case cases[] = {
-		{"1,5M", 0, 1560576},
-		{"1,5MB", 0, 1500000},
-		{"1.5M", -EINVAL, 0},
+		{"1,5M", 0, 1560576}, {"1,5MB", 0, 1500000}, {"1.5M", -EINVAL, 0},
 		{"1,5", -EINVAL, 0},
 	};
+	// clang-format on
 	expect_cases(cases, std::size(cases));
 }
 
@@ -122,12 +101,12 @@ TEST_F(ByteSize, MultiBytePointIsMatchedWhole)
 	const std::string whole = std::string("1") + MULTIBYTE_POINT + "5M";
 	const std::string first_byte = std::string("1") + MULTIBYTE_POINT[0] + "5M";
 	const std::string tail = std::string("1") + MULTIBYTE_POINT + "5";
+	// clang-format off
 	const size_case cases[] = {
-		{whole.c_str(), 0, 1560576},
-		{first_byte.c_str(), -EINVAL, 0},
-		{tail.c_str(), -EINVAL, 0},
-		{"1.5M", -EINVAL, 0},
+		{whole.c_str(), 0, 1560576}, {first_byte.c_str(), -EINVAL, 0},
+		{tail.c_str(), -EINVAL, 0}, {"1.5M", -EINVAL, 0},
 	};
+	// clang-format on
 	expect_cases(cases, std::size(cases));
 }
 

@@ -13,105 +13,80 @@
 
 namespace {
 
-using ::testing::ExitedWithCode;
-
-void finish_and_exit_zero()
+TEST(CloseOutputStream, ResultAndErrno)
 {
-	finish_standard_streams();
-	exit(0);
+	const struct {
+		const char *path;
+		bool unbuffered; // the write fails at once and marks the stream
+		int rc, error;   // errno 0: an earlier error leaves no errno to report
+	} cases[] = {
+		{nullptr, false, 0, ENOSPC}, // a temporary file: errno untouched
+		{"/dev/full", false, EOF, ENOSPC},
+		{"/dev/full", true, EOF, 0},
+	};
+	for (const auto &c : cases) {
+		FILE *f = c.path ? fopen(c.path, "w") : tmpfile();
+		ASSERT_NE(f, nullptr);
+		if (c.unbuffered)
+			setvbuf(f, nullptr, _IONBF, 0);
+		fputs("data", f);
+		errno = ENOSPC;
+		EXPECT_EQ(close_output_stream(f), c.rc)
+			<< (c.path ? c.path : "tmpfile") << c.unbuffered;
+		EXPECT_EQ(errno, c.error) << (c.path ? c.path : "tmpfile") << c.unbuffered;
+	}
 }
 
-TEST(CloseOutputStream, CleanStreamClosesToZero)
+// Standard output set up by each row, something written or not, then the
+// exit-time check: its status and diagnostic.
+TEST(FinishStandardStreamsDeathTest, StatusAndDiagnostic)
 {
-	FILE *f = tmpfile();
-	ASSERT_NE(f, nullptr);
-	fputs("data", f);
-	EXPECT_EQ(close_output_stream(f), 0);
-}
-
-TEST(CloseOutputStream, FullDeviceFailsWithItsErrno)
-{
-	FILE *f = fopen("/dev/full", "w");
-	ASSERT_NE(f, nullptr);
-	fputs("data", f);
-	errno = 0;
-	EXPECT_EQ(close_output_stream(f), EOF);
-	EXPECT_EQ(errno, ENOSPC);
-}
-
-TEST(CloseOutputStream, EarlierErrorWithoutCloseFailureLosesErrno)
-{
-	FILE *f = fopen("/dev/full", "w");
-	ASSERT_NE(f, nullptr);
-	setvbuf(f, nullptr, _IONBF, 0);
-	fputs("data", f); // fails now and marks the stream
-	errno = ENOSPC;
-	EXPECT_EQ(close_output_stream(f), EOF);
-	EXPECT_EQ(errno, 0);
-}
-
-using FinishStandardStreamsDeathTest = ::testing::Test;
-
-TEST_F(FinishStandardStreamsDeathTest, WriteErrorNamesTheCause)
-{
-	EXPECT_EXIT(
-		{
-			if (!freopen("/dev/full", "w", stdout))
-				_exit(3);
-			fputs("help text\n", stdout);
-			finish_and_exit_zero();
-		},
-		ExitedWithCode(1), ": write error: No space left on device\n$");
-}
-
-TEST_F(FinishStandardStreamsDeathTest, UnbufferedFailureHasNoSystemText)
-{
-	EXPECT_EXIT(
-		{
-			if (!freopen("/dev/full", "w", stdout))
-				_exit(3);
-			setvbuf(stdout, nullptr, _IONBF, 0);
-			fputs("help text\n", stdout);
-			finish_and_exit_zero();
-		},
-		ExitedWithCode(1), ": write error\n$");
-}
-
-TEST_F(FinishStandardStreamsDeathTest, BrokenPipeIsAcceptedSilently)
-{
-	EXPECT_EXIT(
-		{
-			signal(SIGPIPE, SIG_IGN);
-			int fds[2];
-			if (pipe(fds) != 0 || dup2(fds[1], STDOUT_FILENO) < 0)
-				_exit(3);
-			close(fds[0]);
-			close(fds[1]);
-			fputs("help text\n", stdout);
-			finish_and_exit_zero();
-		},
-		ExitedWithCode(0), "^$");
-}
-
-TEST_F(FinishStandardStreamsDeathTest, ClosedStdoutWithNothingWrittenIsFine)
-{
-	EXPECT_EXIT(
-		{
-			close(STDOUT_FILENO);
-			finish_and_exit_zero();
-		},
-		ExitedWithCode(0), "^$");
-}
-
-TEST_F(FinishStandardStreamsDeathTest, ClosedStdoutWithOutputPendingFails)
-{
-	EXPECT_EXIT(
-		{
-			close(STDOUT_FILENO);
-			fputs("lost\n", stdout);
-			finish_and_exit_zero();
-		},
-		ExitedWithCode(1), ": write error: Bad file descriptor\n$");
+	const struct {
+		const char *what;
+		void (*setup)();
+		const char *text; // written before the check, if any
+		int status;
+		const char *line;
+	} cases[] = {
+		{"full device",
+		 [] {
+			 if (!freopen("/dev/full", "w", stdout))
+				 _exit(3);
+		 },
+		 "help text\n", 1, ": write error: No space left on device\n$"},
+		{"full device, unbuffered",
+		 [] {
+			 if (!freopen("/dev/full", "w", stdout))
+				 _exit(3);
+			 setvbuf(stdout, nullptr, _IONBF, 0);
+		 },
+		 "help text\n", 1, ": write error\n$"},
+		// A reader that went away is no failure.
+		{"broken pipe",
+		 [] {
+			 signal(SIGPIPE, SIG_IGN);
+			 int fds[2];
+			 if (pipe(fds) != 0 || dup2(fds[1], STDOUT_FILENO) < 0)
+				 _exit(3);
+			 close(fds[0]);
+			 close(fds[1]);
+		 },
+		 "help text\n", 0, "^$"},
+		{"closed, nothing written", [] { close(STDOUT_FILENO); }, nullptr, 0, "^$"},
+		{"closed, output pending", [] { close(STDOUT_FILENO); }, "lost\n", 1,
+		 ": write error: Bad file descriptor\n$"},
+	};
+	for (const auto &c : cases)
+		EXPECT_EXIT(
+			{
+				c.setup();
+				if (c.text)
+					fputs(c.text, stdout);
+				finish_standard_streams();
+				exit(0);
+			},
+			::testing::ExitedWithCode(c.status), c.line)
+			<< c.what;
 }
 
 } // namespace

@@ -68,31 +68,18 @@ constexpr data_request DATA_REQUESTS[] = {
 	_exit(125);
 }
 
-void *real_symbol(const char *name)
+// The C library's function of that name, looked up once per name.
+template <typename function, const char *name> function real()
 {
-	void *sym = dlsym(RTLD_NEXT, name);
-	if (!sym)
+	static const auto fn = reinterpret_cast<function>(dlsym(RTLD_NEXT, name));
+	if (!fn)
 		give_up("cannot find the real functions");
-	return sym;
-}
-
-ioctl_function real_ioctl()
-{
-	static auto fn = reinterpret_cast<ioctl_function>(real_symbol("ioctl"));
 	return fn;
 }
-
-open_function real_open64()
-{
-	static auto fn = reinterpret_cast<open_function>(real_symbol("open64"));
-	return fn;
-}
-
-clock_function real_clock_gettime()
-{
-	static auto fn = reinterpret_cast<clock_function>(real_symbol("clock_gettime"));
-	return fn;
-}
+constexpr char IOCTL[] = "ioctl", OPEN64[] = "open64", CLOCK_GETTIME[] = "clock_gettime";
+const auto real_ioctl = real<ioctl_function, IOCTL>;
+const auto real_open64 = real<open_function, OPEN64>;
+const auto real_clock_gettime = real<clock_function, CLOCK_GETTIME>;
 
 long long number_from_env(const char *name, long long fallback)
 {
