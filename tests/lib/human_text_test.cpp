@@ -34,11 +34,7 @@ void expect_sizes(const size_case *cases, size_t n)
 				<< "bytes " << cases[i].bytes << ", options " << options;
 }
 
-class HumanSize : public ::testing::Test {
-protected:
-	void SetUp() override { use_c_locale(); }
-	void TearDown() override { use_c_locale(); }
-};
+class HumanSize : public CLocaleTest {};
 
 TEST_F(HumanSize, EveryOptionCombination)
 {

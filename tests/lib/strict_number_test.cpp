@@ -104,11 +104,7 @@ void expect_refused(const std::vector<refusal> &cases)
 	}
 }
 
-class StrictNumber : public ::testing::Test {
-protected:
-	void SetUp() override { use_c_locale(); }
-	void TearDown() override { use_c_locale(); }
-};
+class StrictNumber : public CLocaleTest {};
 using StrictNumberDeathTest = StrictNumber;
 
 TEST_F(StrictNumber, SyntaxSharedByTheIntegerMembers)

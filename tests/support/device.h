@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <string>
-#include <vector>
 
 // Attached until the record goes out of scope. The device is created with
 // autoclear and held open here, so it also goes away if the test process
@@ -27,58 +27,41 @@ struct loop_device {
 	loop_device &operator=(const loop_device &) = delete;
 };
 
-// Empty when loop devices can be made here, else why not.
-std::string loop_devices_unavailable();
+// Attach a zero-filled device of size bytes (a multiple of sector_size);
+// or, given under, a read-only device over that one, held like any other.
+::testing::AssertionResult attach_loop_device(loop_device *dev, uint64_t size, int sector_size,
+					      const loop_device *under = nullptr);
 
-// Skip the test, loudly, where loop devices cannot be made; fail it instead
-// under HOSTKIT_REQUIRE_DEVICES=1, as CI sets. Where they can be made, a
-// failure to make one is a test failure, never a skip.
-#define REQUIRE_LOOP_DEVICES()                                                                     \
-	do {                                                                                       \
-		const std::string why_not_ = loop_devices_unavailable();                           \
-		if (why_not_.empty()) {                                                            \
-		} else if (devices_required()) {                                                   \
-			FAIL() << "no loop device under HOSTKIT_REQUIRE_DEVICES=1: " << why_not_;  \
-		} else {                                                                           \
-			GTEST_SKIP() << "*** DEVICE TEST NOT RUN: " << why_not_ << " ***";         \
-		}                                                                                  \
-	} while (0)
-bool devices_required();
-
-// Attach a zero-filled device of size bytes (a multiple of sector_size).
-::testing::AssertionResult attach_loop_device(loop_device *dev, uint64_t size, int sector_size);
-
-// Attach a read-only loop device over the device under, held and detached
-// like any other.
-::testing::AssertionResult attach_read_only_view(const loop_device &under, loop_device *view);
-
-// The byte the pattern puts at a device offset: never zero, and different
-// from one sector to the next, so a range moved by a sector shows.
-uint8_t pattern_byte(uint64_t offset);
-
-// Write the pattern over the whole device.
+// Write the pattern over the whole device: never a zero byte, and different
+// from one sector to the next, so that a range moved by a sector shows.
 ::testing::AssertionResult fill_pattern(const loop_device &dev);
 
-// Read length bytes at offset, both multiples of the sector size, from the
-// device itself rather than the page cache.
-::testing::AssertionResult read_range(const loop_device &dev, uint64_t offset, uint64_t length,
-				      std::vector<uint8_t> *data);
-
-// The whole device holds the pattern outside [zero_start, zero_start +
-// zero_length), and zeros inside, or anything there with any_inside (a
-// discard promises nothing); the failure names the first wrong offset.
+// The whole device, read past the page cache, holds the pattern outside
+// [zero_start, zero_start + zero_length), and zeros inside, or anything
+// there with any_inside (a discard promises nothing); the failure names the
+// first wrong offset.
 ::testing::AssertionResult check_contents(const loop_device &dev, uint64_t zero_start,
 					  uint64_t zero_length, bool any_inside = false);
 
+// Empty when loop devices can be made here, else why not.
+std::string loop_devices_unavailable();
+
 // A test with a device of 1 MiB in 512-byte sectors, attached before the
-// body runs; attach() trades it for another.
+// body runs; attach() trades it for another. Where loop devices cannot be
+// made the test is skipped, loudly, or fails under HOSTKIT_REQUIRE_DEVICES=1
+// as CI sets; where they can, a failure to make one is never a skip.
 class DeviceTest : public ::testing::Test {
 protected:
 	loop_device dev;
 	void SetUp() override
 	{
-		REQUIRE_LOOP_DEVICES();
-		ASSERT_TRUE(attach_loop_device(&dev, 1 << 20, 512));
+		const char *required = getenv("HOSTKIT_REQUIRE_DEVICES");
+		if (const std::string why_not = loop_devices_unavailable(); why_not.empty())
+			ASSERT_TRUE(attach_loop_device(&dev, 1 << 20, 512));
+		else if (required && std::string(required) == "1")
+			FAIL() << "no loop device under HOSTKIT_REQUIRE_DEVICES=1: " << why_not;
+		else
+			GTEST_SKIP() << "*** DEVICE TEST NOT RUN: " << why_not << " ***";
 	}
 	::testing::AssertionResult attach(uint64_t size, int sector_size)
 	{

@@ -38,17 +38,11 @@ using clock_function = int (*)(clockid_t, timespec *);
 
 struct fault_config {
 	int log_fd; // -1: no log
-	bool fake;
-	bool have_size;
+	bool fake, have_size, have_sector, fail_size, fail_sector, clock_fails;
 	uint64_t size;
-	bool have_sector;
-	int sector;
+	int sector, fail_errno;
 	long fail_at; // 0: no data request fails
-	bool fail_size;
-	bool fail_sector;
-	int fail_errno;
 	long delay_ms;
-	bool clock_fails;
 };
 
 // Log names of the data requests; the log's readers depend on them.
@@ -57,10 +51,7 @@ struct data_request {
 	const char *name;
 };
 constexpr data_request DATA_REQUESTS[] = {
-	{BLKDISCARD, "DISCARD"},
-	{BLKZEROOUT, "ZEROOUT"},
-	{BLKSECDISCARD, "SECDISCARD"},
-};
+	{BLKDISCARD, "DISCARD"}, {BLKZEROOUT, "ZEROOUT"}, {BLKSECDISCARD, "SECDISCARD"}};
 
 [[noreturn]] void give_up(const char *what)
 {
@@ -163,8 +154,7 @@ const data_request *find_data_request(unsigned long request)
 
 int fail_with(int error)
 {
-	errno = error;
-	return -1;
+	return errno = error, -1;
 }
 
 int data_ioctl(const data_request &d, int fd, void *arg)
@@ -203,22 +193,26 @@ extern "C" int ioctl(int fd, unsigned long request, ...)
 	const fault_config &c = config();
 	if (const data_request *d = find_data_request(request))
 		return data_ioctl(*d, fd, arg);
-	if (request == BLKGETSIZE64) {
-		log_line("GETSIZE64");
-		if (c.fail_size)
+	// The geometry: logged, then failed, answered from the settings, or
+	// passed on.
+	const struct {
+		unsigned long request;
+		const char *name;
+		bool fail, answer;
+		const void *value;
+		size_t size;
+	} geometry[] = {
+		{BLKGETSIZE64, "GETSIZE64", c.fail_size, c.have_size, &c.size, sizeof c.size},
+		{BLKSSZGET, "SSZGET", c.fail_sector, c.have_sector, &c.sector, sizeof c.sector},
+	};
+	for (const auto &g : geometry) {
+		if (g.request != request)
+			continue;
+		log_line("%s", g.name);
+		if (g.fail)
 			return fail_with(c.fail_errno);
-		if (c.have_size) {
-			memcpy(arg, &c.size, sizeof c.size);
-			return 0;
-		}
-	} else if (request == BLKSSZGET) {
-		log_line("SSZGET");
-		if (c.fail_sector)
-			return fail_with(c.fail_errno);
-		if (c.have_sector) {
-			memcpy(arg, &c.sector, sizeof c.sector);
-			return 0;
-		}
+		if (g.answer)
+			return memcpy(arg, g.value, g.size), 0;
 	}
 	return real_ioctl()(fd, request, arg);
 }

@@ -14,8 +14,7 @@ struct loop_device;
 struct tool_result {
 	int status; // exit status; -1 when a signal ended the process
 	int signal; // the signal that ended it, else 0
-	std::string out;
-	std::string err;
+	std::string out, err;
 	// STDOUT_PIPE: when the first output arrived, on the raw monotonic
 	// clock in microseconds (the fault log's clock); else -1.
 	int64_t first_out_us = -1;
@@ -27,12 +26,10 @@ struct tool_result {
 // ignored, as the child inherits it), or no descriptor at all; or standard
 // error closed.
 enum stream_setup {
-	STREAMS_CAPTURED,
-	STDOUT_PIPE,
-	STDOUT_DEV_FULL,
-	STDOUT_BROKEN_PIPE,
-	STDOUT_CLOSED,
+	// clang-format off
+	STREAMS_CAPTURED, STDOUT_PIPE, STDOUT_DEV_FULL, STDOUT_BROKEN_PIPE, STDOUT_CLOSED,
 	STDERR_CLOSED,
+	// clang-format on
 };
 
 // Run path with argv (argv[0] included) and the test's environment, changed
@@ -72,8 +69,7 @@ std::vector<std::string> fault_env(const std::string &log_path,
 // (control characters shown as '?'); GETSIZE64 and SSZGET carry nothing.
 struct fault_event {
 	std::string name;
-	uint64_t start;
-	uint64_t length;
+	uint64_t start, length;
 	int64_t time_us;
 	std::string path = "";
 };
@@ -93,8 +89,7 @@ std::vector<std::string> words(const std::string &text);
 struct tool_case {
 	std::string args = ""; // split at blanks; "''" is an empty argument
 	int status = 0;
-	std::string out = "";
-	std::string err = "";
+	std::string out = "", err = "";
 	// Fault-library settings, split at blanks. With settings or any
 	// expected log, the library is preloaded, and then the data requests
 	// are always compared.
@@ -108,8 +103,8 @@ struct tool_case {
 	stream_setup streams = STREAMS_CAPTURED;
 	int only_sector = 0;                // the row is for this sector size only
 	std::vector<std::string> argv = {}; // taken instead of args when given
-	std::string opened = "";            // a path (as logged) ...
-	int opens = 0;                      // ... opened this many times
+	std::string opened = "";            // a path, as logged, opened ...
+	int opens = 0;                      // ... this many times
 };
 
 // Run c against dev (which may be null) and compare everything the row

@@ -136,7 +136,7 @@ TEST_F(Device, ReadOnlyDevice)
 	ASSERT_TRUE(attach(DEVICE_SIZE, 4096));
 	ASSERT_TRUE(fill_pattern(dev));
 	loop_device ro;
-	ASSERT_TRUE(attach_read_only_view(dev, &ro));
+	ASSERT_TRUE(attach_loop_device(&ro, dev.size, dev.sector_size, &dev));
 	const std::string refused = " ioctl failed: Operation not permitted\n";
 	// clang-format off
 	const tool_case cases[] = {
