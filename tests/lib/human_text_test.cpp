@@ -96,10 +96,10 @@ TEST_F(HumanSize, MultiBytePointIsCopiedWhole)
 
 TEST(ModeText, TypeLetterAndPermissions)
 {
+	// clang-format off
 	const struct {
 		mode_t mode;
 		const char *text;
-		// clang-format off
 	} cases[] = {
 		{S_IFREG | 0644, "-rw-r--r--"}, {S_IFDIR | 0755, "drwxr-xr-x"},
 		{S_IFREG | 04755, "-rwsr-xr-x"}, {S_IFREG | 04644, "-rwSr--r--"},
