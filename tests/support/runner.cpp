@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,27 +24,6 @@
 #include <fstream>
 
 namespace {
-
-// Apply one "NAME=value" or bare "NAME" to the environment list.
-void apply_setting(std::vector<std::string> *environment, const std::string &entry)
-{
-	const std::string name = entry.substr(0, entry.find('=')) + "=";
-	std::erase_if(*environment, [&](const std::string &e) { return e.starts_with(name); });
-	if (entry.find('=') != std::string::npos)
-		environment->push_back(entry);
-}
-
-std::string read_all(int fd)
-{
-	std::string text;
-	char buf[4096];
-	ssize_t n;
-	if (lseek(fd, 0, SEEK_SET) != 0)
-		return "<cannot rewind captured stream>";
-	while ((n = read(fd, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
-		text.append(buf, static_cast<size_t>(std::max<ssize_t>(n, 0)));
-	return text;
-}
 
 // The raw monotonic clock, which the fault log uses too.
 int64_t raw_now_us()
@@ -70,53 +50,6 @@ bool read_pipe(int reader, int timeout_ms, tool_result *result)
 	return true;
 }
 
-// Wait for the child, reading the pipe meanwhile when there is one, and
-// kill it once 20 s have passed.
-int wait_with_deadline(pid_t pid, int reader, tool_result *result)
-{
-	const int64_t deadline = raw_now_us() + 20000000;
-	int wstatus = 0;
-	for (pid_t r; (r = waitpid(pid, &wstatus, WNOHANG)) != pid && (r >= 0 || errno == EINTR);) {
-		if (raw_now_us() > deadline) {
-			kill(pid, SIGKILL);
-			while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR)
-				;
-			break;
-		}
-		if (reader >= 0)
-			read_pipe(reader, 1, result);
-		else
-			poll(nullptr, 0, 1);
-	}
-	while (reader >= 0 && read_pipe(reader, -1, result))
-		;
-	return wstatus;
-}
-
-// In the child: point the output streams where the test wants them.
-bool redirect_streams(stream_setup target, int captured)
-{
-	int fds[2];
-	switch (target) {
-	case STREAMS_CAPTURED:
-	case STDOUT_PIPE:
-		return dup2(captured, 1) >= 0;
-	case STDERR_CLOSED:
-		return dup2(captured, 1) >= 0 && close(2) == 0;
-	case STDOUT_DEV_FULL:
-		return (fds[0] = open("/dev/full", O_WRONLY)) >= 0 && dup2(fds[0], 1) >= 0;
-	case STDOUT_BROKEN_PIPE:
-		if (pipe(fds) != 0)
-			return false;
-		close(fds[0]);
-		signal(SIGPIPE, SIG_IGN);
-		return dup2(fds[1], 1) >= 0;
-	case STDOUT_CLOSED:
-		return close(1) == 0 || errno == EBADF;
-	}
-	return false;
-}
-
 // "DEV" and "SECTOR" of a row replaced by the device's: tables name the
 // device before it exists.
 std::string placed(std::string text, const loop_device *dev)
@@ -140,57 +73,89 @@ tool_result run_program(const char *path, const std::vector<std::string> &argv,
 	std::vector<std::string> environment;
 	for (char **e = environ; *e; e++)
 		environment.emplace_back(*e);
-	for (const std::string &entry : {std::string("LC_ALL=C"), std::string("LANGUAGE")})
-		apply_setting(&environment, entry);
-	for (const std::string &entry : env)
-		apply_setting(&environment, entry);
 	std::vector<char *> child_argv, child_envp;
 	for (const std::string &a : argv)
 		child_argv.push_back(const_cast<char *>(a.c_str()));
+	// "NAME=value" sets a variable, a bare "NAME" removes it.
+	std::vector<std::string> settings = {"LC_ALL=C", "LANGUAGE"};
+	settings.insert(settings.end(), env.begin(), env.end());
+	for (const std::string &entry : settings) {
+		const std::string name = entry.substr(0, entry.find('=')) + "=";
+		std::erase_if(environment,
+			      [&](const std::string &e) { return e.starts_with(name); });
+		if (entry.find('=') != std::string::npos)
+			environment.push_back(entry);
+	}
 	for (const std::string &e : environment)
 		child_envp.push_back(const_cast<char *>(e.c_str()));
 	child_argv.push_back(nullptr);
 	child_envp.push_back(nullptr);
 
+	// Standard error goes to a memory file, which never blocks the child
+	// while the parent waits; standard output through a pipe, read as it
+	// comes, or where the test wants it.
 	tool_result result = {-1, 0, "", ""};
-	// Memory files rather than pipes: the child can never block on a full
-	// pipe while the parent waits for it. A pipe only where the test reads
-	// the output as it comes.
-	int out = memfd_create("tool-stdout", MFD_CLOEXEC);
-	int errs = memfd_create("tool-stderr", MFD_CLOEXEC);
-	int out_pipe[2] = {-1, -1};
-	if (out < 0 || errs < 0 || (target == STDOUT_PIPE && pipe2(out_pipe, O_CLOEXEC) != 0)) {
-		result.err = std::string("<memfd_create or pipe: ") + strerror(errno) + ">";
-		return result;
+	const int errs = memfd_create("tool-stderr", MFD_CLOEXEC);
+	int out[2] = {-1, -1};
+	if (errs < 0 || pipe2(out, O_CLOEXEC) != 0)
+		return {-1, 0, "", std::string("<memfd_create or pipe: ") + strerror(errno) + ">"};
+	posix_spawn_file_actions_t actions;
+	posix_spawn_file_actions_init(&actions);
+	posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+	posix_spawn_file_actions_adddup2(&actions, errs, 2);
+	if (target == STDOUT_DEV_FULL)
+		posix_spawn_file_actions_addopen(&actions, 1, "/dev/full", O_WRONLY, 0);
+	else if (target == STDOUT_CLOSED)
+		posix_spawn_file_actions_addclose(&actions, 1);
+	else
+		posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+	if (target == STDERR_CLOSED)
+		posix_spawn_file_actions_addclose(&actions, 2);
+	// No reader: the child writes into a pipe whose reader has gone, with
+	// the broken-pipe signal ignored, as it inherits that.
+	if (target == STDOUT_BROKEN_PIPE) {
+		close(out[0]);
+		out[0] = -1;
 	}
-	fflush(nullptr);
-	pid_t pid = fork();
-	if (pid == 0) {
-		int null_in = open("/dev/null", O_RDONLY);
-		if (null_in < 0 || dup2(null_in, 0) < 0 || dup2(errs, 2) < 0 ||
-		    !redirect_streams(target, target == STDOUT_PIPE ? out_pipe[1] : out))
-			_exit(126);
-		execve(path, child_argv.data(), child_envp.data());
-		dprintf(2, "<exec %s: %s>\n", path, strerror(errno));
-		_exit(127);
-	}
-	if (out_pipe[1] >= 0)
-		close(out_pipe[1]);
-	if (pid < 0) {
-		result.err = std::string("<fork: ") + strerror(errno) + ">";
+	void (*pipe_signal)(int) =
+		signal(SIGPIPE, target == STDOUT_BROKEN_PIPE ? SIG_IGN : SIG_DFL);
+	pid_t pid;
+	const int rc =
+		posix_spawn(&pid, path, &actions, nullptr, child_argv.data(), child_envp.data());
+	signal(SIGPIPE, pipe_signal);
+	posix_spawn_file_actions_destroy(&actions);
+	close(out[1]);
+	if (rc != 0) {
+		result.err = std::string("<spawn ") + path + ": " + strerror(rc) + ">";
 	} else {
-		int wstatus = wait_with_deadline(pid, out_pipe[0], &result);
+		// Kill the child once 20 s have passed.
+		const int64_t deadline = raw_now_us() + 20000000;
+		int wstatus = 0;
+		for (pid_t r;
+		     (r = waitpid(pid, &wstatus, WNOHANG)) != pid && (r >= 0 || errno == EINTR);) {
+			if (raw_now_us() > deadline) {
+				kill(pid, SIGKILL);
+				while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR)
+					;
+				break;
+			}
+			if (out[0] < 0 || !read_pipe(out[0], 1, &result))
+				poll(nullptr, 0, 1);
+		}
+		while (out[0] >= 0 && read_pipe(out[0], -1, &result))
+			;
 		if (WIFEXITED(wstatus))
 			result.status = WEXITSTATUS(wstatus);
 		else if (WIFSIGNALED(wstatus))
 			result.signal = WTERMSIG(wstatus);
-		if (target != STDOUT_PIPE)
-			result.out = read_all(out);
-		result.err = read_all(errs);
+		char buf[4096];
+		lseek(errs, 0, SEEK_SET);
+		for (ssize_t n; (n = read(errs, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR);)
+			result.err.append(buf, static_cast<size_t>(std::max<ssize_t>(n, 0)));
 	}
-	for (int fd : {out_pipe[0], out, errs})
-		if (fd >= 0)
-			close(fd);
+	if (out[0] >= 0)
+		close(out[0]);
+	close(errs);
 	return result;
 }
 

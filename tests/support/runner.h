@@ -15,19 +15,19 @@ struct tool_result {
 	int status; // exit status; -1 when a signal ended the process
 	int signal; // the signal that ended it, else 0
 	std::string out, err;
-	// STDOUT_PIPE: when the first output arrived, on the raw monotonic
-	// clock in microseconds (the fault log's clock); else -1.
+	// When the first output arrived, on the raw monotonic clock in
+	// microseconds (the fault log's clock); -1 if none did.
 	int64_t first_out_us = -1;
 };
 
-// The child's output streams: both captured, standard output read through
-// a pipe as it comes, or standard output going where writing fails:
+// The child's output streams: both captured (standard output read as it
+// comes), or standard output going where writing fails:
 // /dev/full, a pipe whose reader has gone (with the broken-pipe signal
 // ignored, as the child inherits it), or no descriptor at all; or standard
 // error closed.
 enum stream_setup {
 	// clang-format off
-	STREAMS_CAPTURED, STDOUT_PIPE, STDOUT_DEV_FULL, STDOUT_BROKEN_PIPE, STDOUT_CLOSED,
+	STREAMS_CAPTURED, STDOUT_DEV_FULL, STDOUT_BROKEN_PIPE, STDOUT_CLOSED,
 	STDERR_CLOSED,
 	// clang-format on
 };

@@ -82,26 +82,23 @@ class Progress : public DeviceTest {
 protected:
 	temp_file log;
 
-	tool_result run(const std::string &args, const std::string &settings,
-			stream_setup target = STREAMS_CAPTURED)
+	// A faked 1 GiB device, "DEV" in args; the log is a fresh one.
+	tool_result run(const std::string &args, const std::string &settings)
 	{
 		temp_file fresh;
 		log.path.swap(fresh.path);
-		std::vector<std::string> argv = words(args);
-		argv.push_back(dev.path);
-		return run_sectrim(argv,
-				   fault_env(log.path, words("FAULT_FAKE=1 FAULT_SIZE=1073741824 " +
-							     settings)),
-				   target);
+		const std::string faults = "FAULT_FAKE=1 FAULT_SIZE=1073741824 " + settings;
+		return run_sectrim(words(args + " " + dev.path),
+				   fault_env(log.path, words(faults)));
 	}
 };
 
-// About three seconds of 100 ms requests, read through a pipe as a log
-// would be: several lines, at least a second apart, each starting where
+// About three seconds of 100 ms requests, read as they come as a log would
+// be: several lines, at least a second apart, each starting where
 // the one before ended, and the first arriving while the work goes on.
 TEST_F(Progress, SlowStepsReportAtMostOncePerSecond)
 {
-	const tool_result r = run("-v -o 1M -l 30M -p 1M", "FAULT_DELAY_MS=100", STDOUT_PIPE);
+	const tool_result r = run("-v -o 1M -l 30M -p 1M", "FAULT_DELAY_MS=100");
 	ASSERT_EQ(r.status, 0) << r.err;
 	const std::vector<fault_event> events = read_fault_log(log.path);
 	EXPECT_EQ(r.out, replay(events, dev.path, 1 << 20, "Discarded"));
