@@ -13,7 +13,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	const size_t n = take_byte(&data, &size);
 	heap_text text(take_piece(&data, &size));
 	const void *expected = memchr(text.text, c, strnlen(text.text, n));
-	if (find_char_bounded(text.text, n, c) != expected)
-		abort();
+	fail_if(find_char_bounded(text.text, n, c) != expected);
 	return 0;
 }

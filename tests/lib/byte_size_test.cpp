@@ -26,10 +26,11 @@ void expect_cases(const size_case *cases, size_t n)
 		const size_case &c = cases[i];
 		uintmax_t value = 12345;
 		errno = 0;
+		SCOPED_TRACE(std::string("text '") + (c.text ? c.text : "(null)") + "'");
 		int rc = parse_byte_size_plain(c.text, &value);
-		EXPECT_EQ(rc, c.rc) << "text '" << (c.text ? c.text : "(null)") << "'";
-		EXPECT_EQ(value, c.value) << "text '" << (c.text ? c.text : "(null)") << "'";
-		EXPECT_EQ(errno, rc ? -rc : 0) << "text '" << (c.text ? c.text : "(null)") << "'";
+		EXPECT_EQ(rc, c.rc);
+		EXPECT_EQ(value, c.value);
+		EXPECT_EQ(errno, rc ? -rc : 0);
 	}
 }
 
@@ -84,7 +85,7 @@ TEST_F(ByteSize, ExponentIsReportedOnlyWithAUnitLetter)
 
 TEST_F(ByteSize, CommaDecimalPoint)
 {
-	ASSERT_TRUE(use_test_locale(COMMA_LOCALE)) << "localedef could not build " << COMMA_LOCALE;
+	ASSERT_TRUE(use_test_locale(COMMA_LOCALE));
 	// clang-format off
 	const size_case cases[] = {
 		{"1,5M", 0, 1560576}, {"1,5MB", 0, 1500000}, {"1.5M", -EINVAL, 0},
@@ -96,8 +97,7 @@ TEST_F(ByteSize, CommaDecimalPoint)
 
 TEST_F(ByteSize, MultiBytePointIsMatchedWhole)
 {
-	ASSERT_TRUE(use_test_locale(MULTIBYTE_POINT_LOCALE))
-		<< "localedef could not build " << MULTIBYTE_POINT_LOCALE;
+	ASSERT_TRUE(use_test_locale(MULTIBYTE_POINT_LOCALE));
 	const std::string whole = std::string("1") + MULTIBYTE_POINT + "5M";
 	const std::string first_byte = std::string("1") + MULTIBYTE_POINT[0] + "5M";
 	const std::string tail = std::string("1") + MULTIBYTE_POINT + "5";

@@ -62,11 +62,11 @@ TEST(ListToIds, TokensCapacityAndCodes)
 	// clang-format on
 	for (const auto &c : cases) {
 		int ids[4] = {0, 0, 0, 0};
-		int rc = list_to_ids(start_walk(c.list), ids, c.capacity, lookup);
-		EXPECT_EQ(rc, c.rc) << "list '" << c.list << "' capacity " << c.capacity;
-		EXPECT_EQ(calls, c.calls) << "list '" << c.list << "' capacity " << c.capacity;
-		EXPECT_EQ(std::vector<int>(ids, ids + c.ids.size()), c.ids)
-			<< "list '" << c.list << "'";
+		SCOPED_TRACE(std::string("list '") + c.list + "' capacity " +
+			     std::to_string(c.capacity));
+		EXPECT_EQ(list_to_ids(start_walk(c.list), ids, c.capacity, lookup), c.rc);
+		EXPECT_EQ(calls, c.calls);
+		EXPECT_EQ(std::vector<int>(ids, ids + c.ids.size()), c.ids);
 	}
 }
 
@@ -103,14 +103,14 @@ TEST(ListAppendIds, AppendReplaceAndCount)
 		int ids[10];
 		std::fill(ids, ids + 10, 99);
 		size_t count = c.count_before;
-		int rc = list_append_ids(c.list, ids, c.capacity, &count, lookup);
-		EXPECT_EQ(rc, c.rc) << "list '" << c.list << "' count " << c.count_before;
-		EXPECT_EQ(count, c.count_after)
-			<< "list '" << c.list << "' count " << c.count_before;
+		SCOPED_TRACE(std::string("list '") + c.list + "' count " +
+			     std::to_string(c.count_before));
+		EXPECT_EQ(list_append_ids(c.list, ids, c.capacity, &count, lookup), c.rc);
+		EXPECT_EQ(count, c.count_after);
 		std::vector<int> expected(10, 99);
 		std::copy(c.written.begin(), c.written.end(),
 			  expected.begin() + static_cast<long>(c.first));
-		EXPECT_EQ(std::vector<int>(ids, ids + 10), expected) << "list '" << c.list << "'";
+		EXPECT_EQ(std::vector<int>(ids, ids + 10), expected);
 	}
 }
 
@@ -141,9 +141,9 @@ TEST(ListSetBits, BitPositionsAndStops)
 	// clang-format on
 	for (const auto &c : cases) {
 		std::vector<unsigned char> bytes = {0x00, 0x00, 0x00, 0x80};
-		EXPECT_EQ(list_set_bits(c.list, bytes.data(), lookup), c.rc)
-			<< "list '" << c.list << "'";
-		EXPECT_EQ(bytes, c.bytes) << "list '" << c.list << "'";
+		SCOPED_TRACE(std::string("list '") + c.list + "'");
+		EXPECT_EQ(list_set_bits(c.list, bytes.data(), lookup), c.rc);
+		EXPECT_EQ(bytes, c.bytes);
 	}
 	unsigned char byte = 0;
 	EXPECT_EQ(list_set_bits(nullptr, &byte, lookup), -EINVAL);

@@ -54,7 +54,9 @@ void expect_runs(const std::vector<tool_case> &cases)
 		expect_run(c);
 }
 
-TEST(CommandLine, HelpAndVersion)
+// What the tool decides before it opens a device: help, version, usage
+// errors and size options; the help also on output streams that fail.
+TEST(CommandLine, DecidedBeforeTheDevice)
 {
 	// clang-format off
 	expect_runs({
@@ -65,14 +67,8 @@ TEST(CommandLine, HelpAndVersion)
 		// The version ends the run before the arguments are counted or
 		// later options parsed.
 		{"-V" + ND + ND, 0, VERSION}, {"-V -o 1x", 0, VERSION},
-	});
-	// clang-format on
-}
-
-TEST(CommandLine, UsageErrors)
-{
-	// clang-format off
-	expect_runs({
+		// Usage errors. Options are acted on in order: the bad one ends
+		// the run first.
 		{"", 1, "", "sectrim: no device specified\n"},
 		{"-v -z -o 1M", 1, "", "sectrim: no device specified\n"},
 		{ND + ND, 1, "", "sectrim: unexpected number of arguments\n" + HELP},
@@ -82,16 +78,8 @@ TEST(CommandLine, UsageErrors)
 		{"--verbose=yes" + ND, 1, "", "sectrim: option '--verbose' doesn't allow an argument\n" + HELP},
 		{ND + "-o", 1, "", "sectrim: option requires an argument -- 'o'\n" + HELP},
 		{ND + "--length", 1, "", "sectrim: option '--length' requires an argument\n" + HELP},
-		// Options are acted on in order: the bad one ends the run first.
 		{"-x -h", 1, "", "sectrim: invalid option -- 'x'\n" + HELP},
-	});
-	// clang-format on
-}
-
-TEST(CommandLine, SizeOptionsFailBeforeTheDeviceIsOpened)
-{
-	// clang-format off
-	expect_runs({
+		// Size options fail before the device is opened.
 		{"-o 1x" + ND, 1, "", PARSE + "offset: '1x" + EINVAL_TEXT},
 		{"--offset=1x" + ND, 1, "", PARSE + "offset: '1x" + EINVAL_TEXT},
 		{ND + "-o -1", 1, "", PARSE + "offset: '-1" + EINVAL_TEXT},
@@ -104,6 +92,12 @@ TEST(CommandLine, SizeOptionsFailBeforeTheDeviceIsOpened)
 		// The value is parsed where it stands, before the argument count.
 		{"-o 1x", 1, "", PARSE + "offset: '1x" + EINVAL_TEXT},
 		{ND + ND + "-p x", 1, "", PARSE + "step: 'x" + EINVAL_TEXT},
+		// The exit-time check turns a lost write into status 1, and a
+		// reader that went away is no failure.
+		{.args = "--help", .status = 1, .err = "sectrim: write error: No space left on device\n", .streams = STDOUT_DEV_FULL},
+		{.args = "--help", .streams = STDOUT_BROKEN_PIPE},
+		{.args = "--help", .status = 1, .err = "sectrim: write error: Bad file descriptor\n", .streams = STDOUT_CLOSED},
+		{.args = "--help", .out = HELP},
 	});
 	// clang-format on
 }
@@ -142,20 +136,6 @@ TEST(CommandLine, NamesItselfAsInvoked)
 	const tool_result h = run_program(SECTRIM_PATH, {"trimmer", "-h"});
 	EXPECT_EQ(h.status, 0);
 	EXPECT_NE(h.out.find(" trimmer [options] <device>\n"), std::string::npos) << h.out;
-}
-
-// With the help as the output, the exit-time check turns a lost write into
-// status 1, and a reader that went away is no failure.
-TEST(CommandLine, HelpOnFailingOutput)
-{
-	// clang-format off
-	expect_runs({
-		{.args = "--help", .status = 1, .err = "sectrim: write error: No space left on device\n", .streams = STDOUT_DEV_FULL},
-		{.args = "--help", .streams = STDOUT_BROKEN_PIPE},
-		{.args = "--help", .status = 1, .err = "sectrim: write error: Bad file descriptor\n", .streams = STDOUT_CLOSED},
-		{.args = "--help", .out = HELP},
-	});
-	// clang-format on
 }
 
 std::string file_text(const std::string &path)

@@ -25,10 +25,14 @@ using Device = DeviceTest;
 
 // Every run starts from the pattern; afterwards exactly the range must read
 // zeros. A loop device discards by punching holes in its file, so discarded
-// ranges read zeros too.
+// ranges read zeros too. Refused runs exit 1 with one exact diagnostic,
+// print nothing on standard output, and leave every byte as it was.
 TEST_F(Device, ChangesExactlyTheRange)
 {
-	const std::string Z = "DEV: Zero-filled ", D = "DEV: Discarded ";
+	const std::string
+		Z = "DEV: Zero-filled ",
+		D = "DEV: Discarded ", ALIGN = " is not aligned to sector size ",
+		SECDISCARD = "sectrim: DEV: BLKSECDISCARD ioctl failed: Operation not supported\n";
 	// clang-format off
 	const tool_case cases[] = {
 		{.args = "-z -o 1M -l 2M DEV", .zero_at = MiB, .zero_length = 2 * MiB},
@@ -47,24 +51,7 @@ TEST_F(Device, ChangesExactlyTheRange)
 		{.args = "-z -o 7M -l 18446744073709551104 DEV", .zero_at = 7 * MiB, .zero_length = MiB},
 		// Nothing to do: no request, no line, success.
 		{"-z -v -o 8M DEV"}, {"-z -v -l 0 DEV"}, {"-z -v -o 2M -l 0 -p 1M DEV"},
-	};
-	// clang-format on
-	for (int sector : SECTOR_SIZES) {
-		ASSERT_TRUE(attach(DEVICE_SIZE, sector));
-		for (const tool_case &c : cases)
-			expect_run(c, &dev, true, "sector size " + std::to_string(sector));
-	}
-}
-
-// Refused runs exit 1 with one exact diagnostic, print nothing on standard
-// output, and leave every byte as it was.
-TEST_F(Device, RefusesAndLeavesTheDeviceAlone)
-{
-	const std::string
-		ALIGN = " is not aligned to sector size ",
-		SECDISCARD = "sectrim: DEV: BLKSECDISCARD ioctl failed: Operation not supported\n";
-	// clang-format off
-	const tool_case cases[] = {
+		// Refused.
 		{"-o 100 DEV", 1, "", "sectrim: DEV: offset 100" + ALIGN + "SECTOR\n"},
 		{.args = "-o 512 DEV", .status = 1, .err = "sectrim: DEV: offset 512" + ALIGN + "4096\n", .only_sector = 4096},
 		{.args = "-z -o 1M -l 512 DEV", .status = 1, .err = "sectrim: DEV: length 512" + ALIGN + "4096\n", .only_sector = 4096},

@@ -28,13 +28,16 @@ std::string fail(int at, int error)
 
 using Faults = DeviceTest;
 
-// Which request, over which range, a command line comes down to. The
-// requests are faked: only the fault log tells the modes apart.
-TEST_F(Faults, OptionOrder)
+// Which requests a command line comes down to, over which ranges, what
+// comes of a failing one, and the geometry the checks go by.
+TEST_F(Faults, RequestsOfACommandLine)
 {
-	const std::string D = "DEV: Discarded ";
+	const std::string D = "DEV: Discarded ", Z = "DEV: Zero-filled ",
+			  FAILED = "sectrim: DEV: BLK",
+			  ALIGN = " is not aligned to sector size 1024\n";
 	// clang-format off
 	const tool_case cases[] = {
+		// The requests are faked: only the fault log tells the modes apart.
 		{.args = "DEV", .faults = "FAULT_FAKE=1", .requests = "DISCARD 0 1048576"},
 		{.args = "-z DEV", .faults = "FAULT_FAKE=1", .requests = "ZEROOUT 0 1048576"},
 		{.args = "-s DEV", .faults = "FAULT_FAKE=1", .requests = "SECDISCARD 0 1048576"},
@@ -51,17 +54,7 @@ TEST_F(Faults, OptionOrder)
 		{.args = "-p 512K -p 0 DEV", .faults = "FAULT_FAKE=1", .requests = "DISCARD 0 1048576"},
 		{.args = "-p 0 -p 512K DEV", .faults = "FAULT_FAKE=1", .requests = "DISCARD 0 524288, DISCARD 524288 524288"},
 		{.args = "-- DEV", .faults = "FAULT_FAKE=1", .requests = "DISCARD 0 1048576"},
-	};
-	// clang-format on
-	for (const tool_case &c : cases)
-		expect_run(c, &dev);
-}
-
-TEST_F(Faults, ChunkWalk)
-{
-	const std::string D = "DEV: Discarded ", Z = "DEV: Zero-filled ";
-	// clang-format off
-	const tool_case cases[] = {
+		// The chunk walk.
 		{"-v -o 1M -l 10M -p 4M DEV", 0, D + "10485760 bytes from the offset 1048576\n", "", GIB, "DISCARD 1048576 4194304, DISCARD 5242880 4194304, DISCARD 9437184 2097152"},
 		{"-z -v -l 10M -p 4M DEV", 0, Z + "10485760 bytes from the offset 0\n", "", GIB, "ZEROOUT 0 4194304, ZEROOUT 4194304 4194304, ZEROOUT 8388608 2097152"},
 		{"-s -v DEV", 0, D + "1073741824 bytes from the offset 0\n", "", GIB, "SECDISCARD 0 1073741824"},
@@ -92,35 +85,13 @@ TEST_F(Faults, ChunkWalk)
 		// Without FAULT_FAKE the requests reach the real device; the log
 		// still records them, with the geometry the kernel reported.
 		{"-z -v -p 256K DEV", 0, Z + "1048576 bytes from the offset 0\n", "", "", "ZEROOUT 0 262144, ZEROOUT 262144 262144, ZEROOUT 524288 262144, ZEROOUT 786432 262144"},
-	};
-	// clang-format on
-	for (const tool_case &c : cases)
-		expect_run(c, &dev);
-}
-
-// The failing request is the last one issued; nothing is reported, not
-// even the chunks done before it.
-TEST_F(Faults, FailingRequestEndsTheWalk)
-{
-	const std::string FAILED = "sectrim: DEV: BLK";
-	// clang-format off
-	const tool_case cases[] = {
+		// The failing request is the last one issued; nothing is
+		// reported, not even the chunks done before it.
 		{"-v -p 1M -l 4M DEV", 1, "", FAILED + "DISCARD ioctl failed: Input/output error\n", GIB + (" " + fail(1, EIO)), "DISCARD 0 1048576"},
 		{"-z -v -p 1M -l 4M DEV", 1, "", FAILED + "ZEROOUT ioctl failed: No space left on device\n", GIB + (" " + fail(2, ENOSPC)), "ZEROOUT 0 1048576, ZEROOUT 1048576 1048576"},
 		{"-s -v -p 1M -l 4M DEV", 1, "", FAILED + "SECDISCARD ioctl failed: Operation not supported\n", GIB + (" " + fail(4, EOPNOTSUPP)),
 		 "SECDISCARD 0 1048576, SECDISCARD 1048576 1048576, SECDISCARD 2097152 1048576, SECDISCARD 3145728 1048576"},
 		{"-v -o 1M DEV", 1, "", FAILED + "DISCARD ioctl failed: Operation not permitted\n", GIB + (" " + fail(1, EPERM)), "DISCARD 1048576 1072693248"},
-	};
-	// clang-format on
-	for (const tool_case &c : cases)
-		expect_run(c, &dev);
-}
-
-TEST_F(Faults, Geometry)
-{
-	const std::string ALIGN = " is not aligned to sector size 1024\n";
-	// clang-format off
-	const tool_case cases[] = {
 		// Failing geometry requests and sector sizes below one are in the
 		// matrices below.
 		{"DEV", 1, "", "sectrim: DEV: BLKSSZGET ioctl failed: Inappropriate ioctl for device\n", "FAULT_FAIL_GEOMETRY=sector FAULT_ERRNO=" + std::to_string(ENOTTY) + " FAULT_FAKE=1", "", "GETSIZE64 SSZGET"},
