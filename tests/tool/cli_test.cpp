@@ -22,24 +22,19 @@
 
 namespace {
 
-const std::string HELP = "\n"
-			 "Usage:\n"
-			 " sectrim [options] <device>\n"
-			 "\n"
-			 "Discard the content of sectors on a device.\n"
-			 "\n"
-			 "Options:\n"
-			 " -o, --offset <num>  offset in bytes to discard from\n"
-			 " -l, --length <num>  length of bytes to discard from the offset\n"
-			 " -p, --step <num>    size of the discard iterations within the offset\n"
-			 " -s, --secure        perform secure discard\n"
-			 " -z, --zeroout       zero-fill rather than discard\n"
-			 " -v, --verbose       print aligned length and offset\n"
-			 "\n"
-			 " -h, --help     display this help and exit\n"
-			 " -V, --version  output version information and exit\n"
-			 "\n"
-			 "For more details see sectrim(8).\n";
+// clang-format off
+const std::string HELP = "\nUsage:\n sectrim [options] <device>\n\nDiscard the content of sectors on a device.\n"
+	"\nOptions:\n"
+	" -o, --offset <num>  offset in bytes to discard from\n"
+	" -l, --length <num>  length of bytes to discard from the offset\n"
+	" -p, --step <num>    size of the discard iterations within the offset\n"
+	" -s, --secure        perform secure discard\n"
+	" -z, --zeroout       zero-fill rather than discard\n"
+	" -v, --verbose       print aligned length and offset\n"
+	"\n -h, --help     display this help and exit\n"
+	" -V, --version  output version information and exit\n"
+	"\nFor more details see sectrim(8).\n";
+// clang-format on
 const std::string VERSION = "sectrim from " PACKAGE_STRING "\n";
 // Opening it would fail with "cannot open": any other outcome proves the
 // tool decided before touching the device.

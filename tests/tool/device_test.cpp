@@ -175,32 +175,29 @@ TEST_F(Device, OnlyTheRangeChanges)
 		      {"in the middle", 100, 40},
 		      {"up to the end", SECTORS - 40, 40},
 		      {"clamped past the end", SECTORS - 26, 40}};
+	// One run from the pattern, the range given in sectors of unit bytes.
+	auto expect_range = [&](const auto &mode, uint64_t step, const auto &r, uint64_t unit) {
+		const uint64_t end = std::min(SECTORS, r.offset + r.length);
+		const std::string at = std::to_string(r.offset * unit),
+				  stepped = step ? " -p " + std::to_string(step * unit) : "",
+				  length = std::to_string(r.length * unit),
+				  done = std::to_string((end - r.offset) * unit);
+		expect_run({.args = "-v -o " + at + " -l " + length + " " + mode.flag + stepped +
+				    " DEV",
+			    .out = "DEV: " + std::string(mode.verb) + " " + done +
+				   " bytes from the offset " + at + "\n",
+			    .zero_at = r.offset * unit,
+			    .zero_length = (end - r.offset) * unit,
+			    .any_inside = !mode.zeroes},
+			   &dev, true,
+			   "sector size " + std::to_string(unit) + ", range " + r.where);
+	};
 	for (int sector : SECTOR_SIZES) {
-		const auto unit = static_cast<uint64_t>(sector);
-		ASSERT_TRUE(attach(SECTORS * unit, sector));
+		ASSERT_TRUE(attach(SECTORS * static_cast<uint64_t>(sector), sector));
 		for (const auto &mode : modes)
 			for (uint64_t step : STEPS)
-				for (const auto &range : ranges) {
-					const uint64_t offset = range.offset * unit,
-						       end = std::min(dev.size,
-								      offset + range.length * unit);
-					const std::string at = std::to_string(offset),
-							  length = std::to_string(range.length *
-										  unit),
-							  stepped = step ? " -p " + std::to_string(
-											    step *
-											    unit)
-									 : "";
-					expect_run({.args = "-v -o " + at + " -l " + length + " " +
-							    mode.flag + stepped + " DEV",
-						    .out = "DEV: " + std::string(mode.verb) + " " +
-							   std::to_string(end - offset) +
-							   " bytes from the offset " + at + "\n",
-						    .zero_at = offset,
-						    .zero_length = end - offset,
-						    .any_inside = !mode.zeroes},
-						   &dev, true, std::string("range ") + range.where);
-				}
+				for (const auto &r : ranges)
+					expect_range(mode, step, r, static_cast<uint64_t>(sector));
 	}
 }
 
