@@ -141,18 +141,27 @@ constexpr mode_column MODES[] = {
 };
 constexpr int ERRORS[] = {EIO, EOPNOTSUPP, EINVAL};
 
-// Modes x {first, middle, last} of five 128 KiB chunks from 64 KiB on x errno.
-TEST_F(Faults, FailingRequestMatrix)
+// Per mode: a failing data request, the first, middle or last of five
+// 128 KiB chunks from 64 KiB on, with each errno; a failing geometry
+// request, which ends the run before any data request, with nothing faked
+// that could hide a stray one; and sector sizes below one, which the kernel
+// never reports but every check would divide by: refused before any of
+// them, with any range.
+TEST_F(Faults, FailureMatrix)
 {
 	constexpr uint64_t OFFSET = 64 << 10, STEP = 128 << 10, CHUNKS = 5;
-	for (const mode_column &mode : MODES)
+	const struct {
+		const char *which, *request, *calls;
+	} geometry[] = {{"size", "BLKGETSIZE64", "GETSIZE64"},
+			{"sector", "BLKSSZGET", "GETSIZE64 SSZGET"}};
+	for (const mode_column &mode : MODES) {
+		const std::string v = std::string("-v ") + mode.flag, failed = " ioctl failed: ";
 		for (uint64_t fail_at : {uint64_t{1}, (CHUNKS + 1) / 2, CHUNKS})
 			for (int error : ERRORS) {
-				tool_case c = {.args = std::string("-v ") + mode.flag +
-						       "-o 65536 -p 131072 DEV",
+				tool_case c = {.args = v + "-o 65536 -p 131072 DEV",
 					       .status = 1,
-					       .err = std::string("sectrim: DEV: ") + mode.request +
-						      " ioctl failed: " + strerror(error) + "\n",
+					       .err = "sectrim: DEV: " + std::string(mode.request) +
+						      failed + strerror(error) + "\n",
 					       .faults = fail(static_cast<int>(fail_at), error) +
 							 (mode.real ? "" : " FAULT_FAKE=1"),
 					       .calls = "GETSIZE64 SSZGET",
@@ -166,44 +175,27 @@ TEST_F(Faults, FailingRequestMatrix)
 				}
 				expect_run(c, &dev, true);
 			}
-}
-
-// Modes x {size, sector size} request x errno: the run ends before any data
-// request, with nothing faked that could hide a stray one.
-TEST_F(Faults, FailingGeometryMatrix)
-{
-	const struct {
-		const char *which, *request, *calls;
-	} geometry[] = {{"size", "BLKGETSIZE64", "GETSIZE64"},
-			{"sector", "BLKSSZGET", "GETSIZE64 SSZGET"}};
-	for (const mode_column &mode : MODES)
 		for (const auto &g : geometry)
 			for (int error : ERRORS)
-				expect_run({.args = std::string("-v ") + mode.flag + "DEV",
+				expect_run({.args = v + "DEV",
 					    .status = 1,
-					    .err = std::string("sectrim: DEV: ") + g.request +
-						   " ioctl failed: " + strerror(error) + "\n",
+					    .err = "sectrim: DEV: " + std::string(g.request) +
+						   failed + strerror(error) + "\n",
 					    .faults = std::string("FAULT_FAIL_GEOMETRY=") +
 						      g.which +
 						      " FAULT_ERRNO=" + std::to_string(error),
 					    .calls = g.calls},
 					   &dev, true);
-}
-
-// The kernel never reports a sector size of 0 or below, but every check
-// divides by it: refused before any of them, with any range.
-TEST_F(Faults, SectorSizeBelowOne)
-{
-	for (const mode_column &mode : MODES)
 		for (int sector : {0, -1, -512, INT_MIN})
 			for (const char *range : {"", "-l 0 ", "-o 1M -p 4096 "})
-				expect_run({.args = std::string("-v ") + mode.flag + range + "DEV",
+				expect_run({.args = v + range + "DEV",
 					    .status = 1,
 					    .err = "sectrim: DEV: invalid sector size " +
 						   std::to_string(sector) + "\n",
 					    .faults = "FAULT_SECTOR=" + std::to_string(sector),
 					    .calls = "GETSIZE64 SSZGET"},
 					   &dev, true);
+	}
 }
 
 } // namespace
