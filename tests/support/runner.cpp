@@ -65,6 +65,26 @@ std::string placed(std::string text, const loop_device *dev)
 	return text;
 }
 
+// "sectrim arg1 arg2 ..." for failure messages.
+std::string command_text(const std::vector<std::string> &args)
+{
+	std::string text = "sectrim";
+	for (const std::string &a : args)
+		text += " " + (a.empty() ? std::string("''") : a);
+	return text;
+}
+
+// The data requests of a log as "NAME start length", joined by ", ".
+std::string request_texts(const std::vector<fault_event> &events)
+{
+	std::string texts;
+	for (const fault_event &ev : events)
+		if (ev.name == "DISCARD" || ev.name == "ZEROOUT" || ev.name == "SECDISCARD")
+			texts += (texts.empty() ? "" : ", ") + ev.name + " " +
+				 std::to_string(ev.start) + " " + std::to_string(ev.length);
+	return texts;
+}
+
 } // namespace
 
 tool_result run_program(const char *path, const std::vector<std::string> &argv,
@@ -167,14 +187,6 @@ tool_result run_sectrim(const std::vector<std::string> &args, const std::vector<
 	return run_program(SECTRIM_PATH, argv, env, target);
 }
 
-std::string command_text(const std::vector<std::string> &args)
-{
-	std::string text = "sectrim";
-	for (const std::string &a : args)
-		text += " " + (a.empty() ? std::string("''") : a);
-	return text;
-}
-
 temp_file::temp_file()
 {
 	const char *dir = getenv("TMPDIR");
@@ -236,16 +248,6 @@ std::vector<fault_event> read_fault_log(const std::string &path)
 		events.push_back(ev);
 	}
 	return events;
-}
-
-std::string request_texts(const std::vector<fault_event> &events)
-{
-	std::string texts;
-	for (const fault_event &ev : events)
-		if (ev.name == "DISCARD" || ev.name == "ZEROOUT" || ev.name == "SECDISCARD")
-			texts += (texts.empty() ? "" : ", ") + ev.name + " " +
-				 std::to_string(ev.start) + " " + std::to_string(ev.length);
-	return texts;
 }
 
 std::vector<std::string> words(const std::string &text)

@@ -26,10 +26,11 @@ struct tool_result {
 // ignored, as the child inherits it), or no descriptor at all; or standard
 // error closed.
 enum stream_setup {
-	// clang-format off
-	STREAMS_CAPTURED, STDOUT_DEV_FULL, STDOUT_BROKEN_PIPE, STDOUT_CLOSED,
-	STDERR_CLOSED,
-	// clang-format on
+	STREAMS_CAPTURED,
+	STDOUT_DEV_FULL,
+	STDOUT_BROKEN_PIPE,
+	STDOUT_CLOSED,
+	STDERR_CLOSED
 };
 
 // Run path with argv (argv[0] included) and the test's environment, changed
@@ -44,9 +45,6 @@ tool_result run_program(const char *path, const std::vector<std::string> &argv,
 tool_result run_sectrim(const std::vector<std::string> &args,
 			const std::vector<std::string> &env = {},
 			stream_setup target = STREAMS_CAPTURED);
-
-// "sectrim arg1 arg2 ..." for failure messages.
-std::string command_text(const std::vector<std::string> &args);
 
 // A fresh empty file under the temporary directory, removed with the record.
 struct temp_file {
@@ -77,9 +75,6 @@ struct fault_event {
 // The log's lines in order; a line that does not parse becomes an event
 // named "BAD: <line>" so that comparisons show it.
 std::vector<fault_event> read_fault_log(const std::string &path);
-
-// The data requests of a log as "NAME start length", joined by ", ".
-std::string request_texts(const std::vector<fault_event> &events);
 
 // A text split at blanks.
 std::vector<std::string> words(const std::string &text);
