@@ -49,11 +49,9 @@ void expect_runs(const std::vector<tool_case> &cases)
 		expect_run(c);
 }
 
-// What the tool decides before it opens a device: help, version, usage
-// errors and size options; the help also on output streams that fail.
-TEST(CommandLine, DecidedBeforeTheDevice)
+// clang-format off
+TEST(CommandLine, HelpAndVersion)
 {
-	// clang-format off
 	expect_runs({
 		{"-h", 0, HELP}, {"--help", 0, HELP}, {"-h" + ND, 0, HELP}, {ND + "--help", 0, HELP},
 		{"-h -o 1x", 0, HELP}, {"-h -V", 0, HELP},
@@ -62,8 +60,13 @@ TEST(CommandLine, DecidedBeforeTheDevice)
 		// The version ends the run before the arguments are counted or
 		// later options parsed.
 		{"-V" + ND + ND, 0, VERSION}, {"-V -o 1x", 0, VERSION},
-		// Usage errors. Options are acted on in order: the bad one ends
-		// the run first.
+	});
+}
+
+// Options are acted on in order: the bad one ends the run first.
+TEST(CommandLine, UsageErrors)
+{
+	expect_runs({
 		{"", 1, "", "sectrim: no device specified\n"},
 		{"-v -z -o 1M", 1, "", "sectrim: no device specified\n"},
 		{ND + ND, 1, "", "sectrim: unexpected number of arguments\n" + HELP},
@@ -74,7 +77,12 @@ TEST(CommandLine, DecidedBeforeTheDevice)
 		{ND + "-o", 1, "", "sectrim: option requires an argument -- 'o'\n" + HELP},
 		{ND + "--length", 1, "", "sectrim: option '--length' requires an argument\n" + HELP},
 		{"-x -h", 1, "", "sectrim: invalid option -- 'x'\n" + HELP},
-		// Size options fail before the device is opened.
+	});
+}
+
+TEST(CommandLine, SizeOptionsFailBeforeTheDeviceIsOpened)
+{
+	expect_runs({
 		{"-o 1x" + ND, 1, "", PARSE + "offset: '1x" + EINVAL_TEXT},
 		{"--offset=1x" + ND, 1, "", PARSE + "offset: '1x" + EINVAL_TEXT},
 		{ND + "-o -1", 1, "", PARSE + "offset: '-1" + EINVAL_TEXT},
@@ -87,15 +95,21 @@ TEST(CommandLine, DecidedBeforeTheDevice)
 		// The value is parsed where it stands, before the argument count.
 		{"-o 1x", 1, "", PARSE + "offset: '1x" + EINVAL_TEXT},
 		{ND + ND + "-p x", 1, "", PARSE + "step: 'x" + EINVAL_TEXT},
-		// The exit-time check turns a lost write into status 1, and a
-		// reader that went away is no failure.
+	});
+}
+
+// The exit-time check turns a lost write into status 1, and a reader that
+// went away is no failure.
+TEST(CommandLine, HelpOnFailingOutput)
+{
+	expect_runs({
 		{.args = "--help", .status = 1, .err = "sectrim: write error: No space left on device\n", .streams = STDOUT_DEV_FULL},
 		{.args = "--help", .streams = STDOUT_BROKEN_PIPE},
 		{.args = "--help", .status = 1, .err = "sectrim: write error: Bad file descriptor\n", .streams = STDOUT_CLOSED},
 		{.args = "--help", .out = HELP},
 	});
-	// clang-format on
 }
+// clang-format on
 
 // Every text the size parser refuses, through each size option, written
 // short, long, and long with '=': the diagnostic quotes the text as given

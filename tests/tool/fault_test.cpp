@@ -28,16 +28,15 @@ std::string fail(int at, int error)
 
 using Faults = DeviceTest;
 
-// Which requests a command line comes down to, over which ranges, what
-// comes of a failing one, and the geometry the checks go by.
-TEST_F(Faults, RequestsOfACommandLine)
+const std::string D = "DEV: Discarded ", Z = "DEV: Zero-filled ", FAILED = "sectrim: DEV: BLK",
+		  ALIGN = " is not aligned to sector size 1024\n";
+
+// Which request, over which range, a command line comes down to. The
+// requests are faked: only the fault log tells the modes apart.
+TEST_F(Faults, OptionOrder)
 {
-	const std::string D = "DEV: Discarded ", Z = "DEV: Zero-filled ",
-			  FAILED = "sectrim: DEV: BLK",
-			  ALIGN = " is not aligned to sector size 1024\n";
 	// clang-format off
 	const tool_case cases[] = {
-		// The requests are faked: only the fault log tells the modes apart.
 		{.args = "DEV", .faults = "FAULT_FAKE=1", .requests = "DISCARD 0 1048576"},
 		{.args = "-z DEV", .faults = "FAULT_FAKE=1", .requests = "ZEROOUT 0 1048576"},
 		{.args = "-s DEV", .faults = "FAULT_FAKE=1", .requests = "SECDISCARD 0 1048576"},
@@ -54,6 +53,18 @@ TEST_F(Faults, RequestsOfACommandLine)
 		{.args = "-p 512K -p 0 DEV", .faults = "FAULT_FAKE=1", .requests = "DISCARD 0 1048576"},
 		{.args = "-p 0 -p 512K DEV", .faults = "FAULT_FAKE=1", .requests = "DISCARD 0 524288, DISCARD 524288 524288"},
 		{.args = "-- DEV", .faults = "FAULT_FAKE=1", .requests = "DISCARD 0 1048576"},
+	};
+	// clang-format on
+	for (const tool_case &c : cases)
+		expect_run(c, &dev);
+}
+
+// The requests of the walk, what comes of a failing one, and the geometry
+// the checks go by.
+TEST_F(Faults, ChunkWalk)
+{
+	// clang-format off
+	const tool_case cases[] = {
 		// The chunk walk.
 		{"-v -o 1M -l 10M -p 4M DEV", 0, D + "10485760 bytes from the offset 1048576\n", "", GIB, "DISCARD 1048576 4194304, DISCARD 5242880 4194304, DISCARD 9437184 2097152"},
 		{"-z -v -l 10M -p 4M DEV", 0, Z + "10485760 bytes from the offset 0\n", "", GIB, "ZEROOUT 0 4194304, ZEROOUT 4194304 4194304, ZEROOUT 8388608 2097152"},
@@ -141,21 +152,14 @@ constexpr mode_column MODES[] = {
 };
 constexpr int ERRORS[] = {EIO, EOPNOTSUPP, EINVAL};
 
-// Per mode: a failing data request, the first, middle or last of five
-// 128 KiB chunks from 64 KiB on, with each errno; a failing geometry
-// request, which ends the run before any data request, with nothing faked
-// that could hide a stray one; and sector sizes below one, which the kernel
-// never reports but every check would divide by: refused before any of
-// them, with any range.
-TEST_F(Faults, FailureMatrix)
+const std::string FAILED_IOCTL = " ioctl failed: ";
+
+// Modes x {first, middle, last} of five 128 KiB chunks from 64 KiB on x errno.
+TEST_F(Faults, FailingRequestMatrix)
 {
 	constexpr uint64_t OFFSET = 64 << 10, STEP = 128 << 10, CHUNKS = 5;
-	const struct {
-		const char *which, *request, *calls;
-	} geometry[] = {{"size", "BLKGETSIZE64", "GETSIZE64"},
-			{"sector", "BLKSSZGET", "GETSIZE64 SSZGET"}};
 	for (const mode_column &mode : MODES) {
-		const std::string v = std::string("-v ") + mode.flag, failed = " ioctl failed: ";
+		const std::string v = std::string("-v ") + mode.flag, failed = FAILED_IOCTL;
 		for (uint64_t fail_at : {uint64_t{1}, (CHUNKS + 1) / 2, CHUNKS})
 			for (int error : ERRORS) {
 				tool_case c = {.args = v + "-o 65536 -p 131072 DEV",
@@ -175,6 +179,19 @@ TEST_F(Faults, FailureMatrix)
 				}
 				expect_run(c, &dev, true);
 			}
+	}
+}
+
+// Modes x {size, sector size} request x errno: the run ends before any data
+// request, with nothing faked that could hide a stray one.
+TEST_F(Faults, FailingGeometryMatrix)
+{
+	const struct {
+		const char *which, *request, *calls;
+	} geometry[] = {{"size", "BLKGETSIZE64", "GETSIZE64"},
+			{"sector", "BLKSSZGET", "GETSIZE64 SSZGET"}};
+	for (const mode_column &mode : MODES) {
+		const std::string v = std::string("-v ") + mode.flag, failed = FAILED_IOCTL;
 		for (const auto &g : geometry)
 			for (int error : ERRORS)
 				expect_run({.args = v + "DEV",
@@ -186,6 +203,15 @@ TEST_F(Faults, FailureMatrix)
 						      " FAULT_ERRNO=" + std::to_string(error),
 					    .calls = g.calls},
 					   &dev, true);
+	}
+}
+
+// The kernel never reports a sector size of 0 or below, but every check
+// divides by it: refused before any of them, with any range.
+TEST_F(Faults, SectorSizeBelowOne)
+{
+	for (const mode_column &mode : MODES) {
+		const std::string v = std::string("-v ") + mode.flag;
 		for (int sector : {0, -1, -512, INT_MIN})
 			for (const char *range : {"", "-l 0 ", "-o 1M -p 4096 "})
 				expect_run({.args = v + range + "DEV",
