@@ -65,7 +65,6 @@ TEST_F(Faults, ChunkWalk)
 {
 	// clang-format off
 	const tool_case cases[] = {
-		// The chunk walk.
 		{"-v -o 1M -l 10M -p 4M DEV", 0, D + "10485760 bytes from the offset 1048576\n", "", GIB, "DISCARD 1048576 4194304, DISCARD 5242880 4194304, DISCARD 9437184 2097152"},
 		{"-z -v -l 10M -p 4M DEV", 0, Z + "10485760 bytes from the offset 0\n", "", GIB, "ZEROOUT 0 4194304, ZEROOUT 4194304 4194304, ZEROOUT 8388608 2097152"},
 		{"-s -v DEV", 0, D + "1073741824 bytes from the offset 0\n", "", GIB, "SECDISCARD 0 1073741824"},
