@@ -20,17 +20,14 @@ rows=()
 unmet=0
 mounted=()
 
+# shellcheck source=tests/support/loop.sh
+. "$(dirname "${BASH_SOURCE[0]}")/../tests/support/loop.sh"
+
 # Detach the loop devices on images under our own work directory, found
-# through the images rather than remembered names: an interrupt may come
-# while losetup is still attaching, and a name once detached may be another
-# job's device by now. Once detached, nothing is left to find.
+# through the images themselves, before the memory file system under it
+# goes.
 cleanup() {
-	local name back
-	while read -r name back; do
-		if [[ $back == "$work"/* ]]; then
-			losetup -d "$name" || true
-		fi
-	done < <(losetup --list --noheadings --output NAME,BACK-FILE 2>/dev/null)
+	loop_detach_under "$work"
 	for dir in ${mounted[@]+"${mounted[@]}"}; do
 		umount "$dir" || true
 	done

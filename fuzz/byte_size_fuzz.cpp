@@ -2,6 +2,7 @@
 // Fuzz the byte-size parser: no crash, no read past the text, and the value
 // agrees with plain arithmetic wherever that is easy to state.
 #include "byte_size.h"
+#include "fuzz_input.h"
 
 #include <cerrno>
 #include <cinttypes>
@@ -59,22 +60,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	errno = 0;
 	int rc = parse_byte_size(copy, &value, &power);
 	if (rc != 0) {
-		if (rc != -errno)
-			abort();
+		fail_if(rc != -errno);
 		// A unit multiplication that overflows keeps what it reached;
 		// every other failure leaves 0.
-		if (rc != -ERANGE && value != 0)
-			abort();
+		fail_if(rc != -ERANGE && value != 0);
 	}
-	if (rc == 0 && plain_decimal(text) && value != strtoumax(copy, nullptr, 10))
-		abort();
+	fail_if(rc == 0 && plain_decimal(text) && value != strtoumax(copy, nullptr, 10));
 	uintmax_t number, unit;
 	if (decimal_with_unit(text, &number, &unit)) {
 		bool fits = number <= UINTMAX_MAX / unit;
-		if (fits != (rc == 0))
-			abort();
-		if (fits && value != number * unit)
-			abort();
+		fail_if(fits != (rc == 0));
+		fail_if(fits && value != number * unit);
 	}
 	free(copy);
 	return 0;

@@ -17,14 +17,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
 	std::string expected = std::string(sp ? sp : "") + std::string(tp ? tp : "", tp ? n : 0);
 	char *got = concat_alloc_n(sp, tp, n);
-	if (!got || expected != got)
-		abort();
+	fail_if(!got || expected != got);
 	free(got);
 
 	expected = std::string(sp ? sp : "") + (tp ? tp : "");
 	got = concat_alloc(sp, tp);
-	if (!got || expected != got)
-		abort();
+	fail_if(!got || expected != got);
 	free(got);
 	return 0;
 }

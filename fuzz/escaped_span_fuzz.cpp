@@ -12,9 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	heap_text text(take_piece(&data, &size));
 	const size_t len = strlen(text.text);
 	const size_t span = escaped_span(text.text, set.text);
-	if (span > len)
-		abort();
-	if (span < len && text.text[span] != '\\' && !strchr(set.text, text.text[span]))
-		abort();
+	fail_if(span > len);
+	fail_if(span < len && text.text[span] != '\\' && !strchr(set.text, text.text[span]));
 	return 0;
 }

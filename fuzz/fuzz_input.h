@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -42,3 +43,11 @@ struct heap_text {
 	heap_text(const heap_text &) = delete;
 	heap_text &operator=(const heap_text &) = delete;
 };
+
+// A property of the target that does not hold: stop, so that the fuzzer
+// keeps the input.
+inline void fail_if(bool broken)
+{
+	if (broken)
+		abort();
+}

@@ -15,39 +15,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	memcpy(&bytes, data, sizeof bytes);
 	const int options = data[8];
 	char *text = human_size_text(options, bytes);
-	if (!text)
-		abort();
+	fail_if(!text);
 	const size_t len = strlen(text);
-	if (len > 31)
-		abort();
+	fail_if(len > 31);
 
 	char *end;
 	const unsigned long whole = strtoul(text, &end, 10);
-	if (end == text || whole > 1024)
-		abort();
+	fail_if(end == text || whole > 1024);
 	double shown = static_cast<double>(whole);
 	if (*end == '.') {
-		if (end[1] < '1' || end[1] > '9')
-			abort();
+		fail_if(end[1] < '1' || end[1] > '9');
 		shown += (end[1] - '0') / 10.0;
 		end += 2;
 	}
-	if ((options & HUMAN_SIZE_BLANK) && *end++ != ' ')
-		abort();
+	fail_if((options & HUMAN_SIZE_BLANK) && *end++ != ' ');
 	const char *unit = strchr(HUMAN_SIZE_UNITS, *end);
-	if (!*end || !unit)
-		abort();
+	fail_if(!*end || !unit);
 	const bool ib = (options & HUMAN_SIZE_IB) && *unit != 'B';
-	if (strcmp(end + 1, ib ? "iB" : "") != 0)
-		abort();
+	fail_if(strcmp(end + 1, ib ? "iB" : "") != 0);
 
 	// The digit counts 1024ths of the unit as if they were thousandths,
 	// rounded to a tenth: up to half a tenth, plus 1023 * (1/1000 -
 	// 1/1024) for the scale, plus the dropped low bits.
 	const double exact = std::ldexp(static_cast<double>(bytes),
 					-10 * static_cast<int>(unit - HUMAN_SIZE_UNITS));
-	if (std::fabs(shown - exact) > 0.05 + 0.024 + 1.0 / 1024)
-		abort();
+	fail_if(std::fabs(shown - exact) > 0.05 + 0.024 + 1.0 / 1024);
 	free(text);
 	return 0;
 }

@@ -14,12 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	int lower = 1, upper = 2;
 	errno = EIO;
 	int rc = read_int_range(text.text, &lower, &upper, 7);
-	if (rc != 0 && rc != -1)
-		abort();
-	if (rc == 0 && errno != 0)
-		abort();
-	if (rc == -1 && errno == ERANGE && lower != INT_MAX && lower != INT_MIN &&
-	    upper != INT_MAX && upper != INT_MIN)
-		abort();
+	fail_if(rc != 0 && rc != -1);
+	fail_if(rc == 0 && errno != 0);
+	fail_if(rc == -1 && errno == ERANGE && lower != INT_MAX && lower != INT_MIN &&
+		upper != INT_MAX && upper != INT_MIN);
 	return 0;
 }

@@ -17,8 +17,7 @@ const char *list_end;
 // number from 0 to 63 taken from the token's bytes.
 int lookup(const char *token, size_t length)
 {
-	if (length == 0 || token < list_begin || token + length > list_end)
-		abort();
+	fail_if(length == 0 || token < list_begin || token + length > list_end);
 	if (token[0] == '!')
 		return -1;
 	if (token[0] == '-')
@@ -41,23 +40,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
 	int *ids = capacity ? static_cast<int *>(malloc(capacity * sizeof(int))) : nullptr;
 	int rc = list_to_ids(list.text, ids, capacity, lookup);
-	if (rc == 0 || rc < -2 || rc > static_cast<int>(capacity))
-		abort();
+	fail_if(rc == 0 || rc < -2 || rc > static_cast<int>(capacity));
 
 	size_t count = running;
 	rc = list_append_ids(list.text, ids, capacity, &count, lookup);
-	if (rc == 0 || rc < -2 || count > (running > capacity ? running : capacity))
-		abort();
+	fail_if(rc == 0 || rc < -2 || count > (running > capacity ? running : capacity));
 
 	unsigned char bits[8] = {};
 	rc = list_set_bits(list.text, bits, lookup);
-	if (rc != 0 && rc != -1 && rc != -5)
-		abort();
+	fail_if(rc != 0 && rc != -1 && rc != -5);
 
 	uint32_t mask = 0;
 	rc = list_to_mask(list.text, &mask, lookup);
-	if (rc != 0 && rc != -1 && rc != -5)
-		abort();
+	fail_if(rc != 0 && rc != -1 && rc != -5);
 	free(ids);
 	return 0;
 }

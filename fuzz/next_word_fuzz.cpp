@@ -16,23 +16,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
 	const char *cursor = begin;
 	for (size_t steps = 0;; steps++) {
-		if (steps > static_cast<size_t>(end - begin) + 1)
-			abort(); // each word takes at least one character
+		fail_if(steps > static_cast<size_t>(end - begin) +
+					1); // each word takes at least one character
 		const char *before = cursor;
 		size_t length = 0;
 		const char *word = next_word(&cursor, &length, separators.text, quoting);
-		if (cursor < before || cursor > end)
-			abort();
+		fail_if(cursor < before || cursor > end);
 		if (!word) {
 			// At the end, or stuck on a malformed word: either way done.
-			if (cursor != end && !*cursor)
-				abort();
+			fail_if(cursor != end && !*cursor);
 			break;
 		}
-		if (word < begin || word + length > end || word + length > cursor)
-			abort();
-		if (cursor == before)
-			abort();
+		fail_if(word < begin || word + length > end || word + length > cursor);
+		fail_if(cursor == before);
 	}
 	return 0;
 }

@@ -10,26 +10,14 @@ if [ "$(id -u)" != 0 ]; then
 	echo "demo: needs root to attach a loop device" >&2
 	exit 1
 fi
+# shellcheck source=tests/support/loop.sh
+. "$(dirname "$0")/../tests/support/loop.sh"
 
 work=$(mktemp -d)
 image=$work/disk.img
-dev=
-# Detach the loop device on our own image, found through the image rather
-# than a remembered name: an interrupt may come while losetup is still
-# attaching, and a name once detached may be another job's device by now.
-# Once detached, nothing is left to find, so nothing is detached twice.
-cleanup() {
-	for d in $(losetup --noheadings --output NAME --associated "$image" 2>/dev/null); do
-		losetup -d "$d"
-	done
-	dev=
-	rm -rf "$work"
-}
-trap cleanup EXIT
 # An interrupt ends the demo: no step after it may run on a device that is
 # gone.
-trap 'exit 130' INT
-trap 'exit 143' TERM
+loop_traps "$work"
 
 # Every byte 0xAA, so that zeros and untouched bytes are told apart.
 head -c 64M /dev/zero | tr '\000' '\252' >"$image"

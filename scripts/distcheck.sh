@@ -41,7 +41,7 @@ cmake --build "$build" -j"${JOBS:-2}"
 echo "== distcheck: test suite"
 (cd "$build" && ctest --output-on-failure -j"${JOBS:-2}")
 echo "== distcheck: install into a scratch DESTDIR"
-sh "$src/tests/install_test.sh" "$build" /usr "$version" "$src"
+sh "$src/tests/package/install_test.sh" "$build" /usr "$version" "$src"
 
 snapshot >"$work/after"
 if ! diff -u "$work/before" "$work/after"; then

@@ -10,11 +10,11 @@ build=${FUZZ_BUILD:-build-fuzz}
 CC=clang CXX=clang++ cmake -S . -B "$build" -DHOSTKIT_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" -j2
 
-targets=$(sed -n '/^set(fuzz_targets$/,/^)$/s/^[[:space:]]\{1,\}\([a-z_]*\)$/\1/p' \
-	fuzz/CMakeLists.txt)
-count=$(echo $targets | wc -w)
+# The list comes from fuzz/CMakeLists.txt, written out by the configure step.
+targets=$(cat "$build/fuzz_targets.txt")
+count=$(echo "$targets" | wc -w)
 if [ "$count" -eq 0 ]; then
-	echo "fuzz: no targets found in the fuzz_targets list of fuzz/CMakeLists.txt" >&2
+	echo "fuzz: no targets in $build/fuzz_targets.txt" >&2
 	exit 1
 fi
 each=$((total / count))

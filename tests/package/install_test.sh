@@ -5,7 +5,8 @@
 # into the installed program, that the program and its completion work from
 # there, and that everything naming the version names the project's.
 # Usage: install_test.sh BUILD_DIR PREFIX VERSION SOURCE_DIR
-. "$(dirname "$0")/package_check.sh"
+# shellcheck source=tests/support/check.sh
+. "$(dirname "$0")/../support/check.sh"
 build=$1
 prefix=$2
 version=$3

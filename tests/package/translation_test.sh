@@ -2,26 +2,37 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
 # The translations are complete for today's sources and pass msgfmt's
 # format checks, and the program speaks German when the locale asks for it:
-# diagnostics, help (aligned as in English) and report lines.
-# Usage: translation_test.sh SOURCE_DIR TOOL LOCALE_DIR
+# diagnostics, help (aligned as in English) and, with "reports", the report
+# lines, which need a loop device.
+# Usage: translation_test.sh SOURCE_DIR TOOL LOCALE_DIR [reports]
 # TOOL reads its catalogues from the build tree; LOCALE_DIR holds the
 # compiled de_DE.UTF-8 locale.
-. "$(dirname "$0")/package_check.sh"
+# shellcheck source=tests/support/check.sh
+. "$(dirname "$0")/../support/check.sh"
+# shellcheck source=tests/support/loop.sh
+. "$(dirname "$0")/../support/loop.sh"
 src=$1
 tool=$2
 locales=$3
 
-work=$(mktemp -d)
-loop=
-cleanup() {
-	[ -z "$loop" ] || losetup -d "$loop"
-	loop=
-	rm -rf "$work"
+german() {
+	env -u LANGUAGE LOCPATH="$locales" LC_ALL=de_DE.UTF-8 "$tool" "$@"
 }
-trap cleanup EXIT
-# sh runs no exit trap when a signal ends it: end through exit instead.
-trap 'exit 130' INT
-trap 'exit 143' TERM
+
+[ "${4:-}" != reports ] || loop_need
+work=$(mktemp -d)
+loop_traps "$work"
+if [ "${4:-}" = reports ]; then
+	truncate -s 4M "$work/disk.img"
+	loop=$(losetup --find --show "$work/disk.img") || { echo "cannot attach a loop device" >&2; exit 1; }
+	# Zero-fill works on every loop device; the discard also reads a German
+	# decimal comma.
+	check "German zero-fill report" "$loop: 1048576 Bytes ab Offset 0 mit Nullen gefüllt" \
+		"$(german -z -v -l 1M "$loop")"
+	check "German discard report" "$loop: 1048576 Bytes ab Offset 1560576 verworfen" \
+		"$(german -v -o 1,5M -l 1M "$loop")"
+	finish
+fi
 
 # Messages of a .po file that have no translation or only a fuzzy one.
 unfinished() {
@@ -38,16 +49,13 @@ sh "$src/po/update-po.sh" "$work" 2>"$work/update.log"
 status=$?
 check "update-po.sh status" 0 "$status"
 [ "$status" -eq 0 ] || cat "$work/update.log"
-for lang in $(sed 's/#.*//' "$src/po/LINGUAS"); do
+languages=$(sed 's/#.*//' "$src/po/LINGUAS")
+for lang in $languages; do
 	check "msgfmt --check of $lang.po" "" \
 		"$(msgfmt --check --output-file=/dev/null "$src/po/$lang.po" 2>&1)"
 	check "messages of the sources not translated in $lang.po (make update-po, then translate)" \
 		"" "$(unfinished "$work/$lang.po")"
 done
-
-german() {
-	env -u LANGUAGE LOCPATH="$locales" LC_ALL=de_DE.UTF-8 "$tool" "$@"
-}
 
 # Arguments | the start of the last line on standard error (the system's
 # error text, which comes from the C library's catalogue, is left out).
@@ -78,19 +86,4 @@ column() {
 }
 check "option column of the German help" "$(printf '%s\n' "$english" | column)" \
 	"$(printf '%s\n' "$help" | column)"
-
-# Report lines need a real block device: a loop device over a scratch file.
-if [ "$(id -u)" != 0 ] || [ -n "${HOSTKIT_NO_DEVICES:-}" ] || ! command -v losetup >/dev/null; then
-	skip "German report lines need root, losetup and HOSTKIT_NO_DEVICES unset"
-	finish
-fi
-truncate -s 4M "$work/disk.img"
-loop=$(losetup --find --show "$work/disk.img") ||
-	{ loop=; skip "no loop device could be set up"; finish; }
-# Zero-fill works on every loop device; the discard also reads a German
-# decimal comma.
-check "German zero-fill report" "$loop: 1048576 Bytes ab Offset 0 mit Nullen gefüllt" \
-	"$(german -z -v -l 1M "$loop")"
-check "German discard report" "$loop: 1048576 Bytes ab Offset 1560576 verworfen" \
-	"$(german -v -o 1,5M -l 1M "$loop")"
 finish

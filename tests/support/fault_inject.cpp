@@ -50,17 +50,11 @@ using clock_function = int (*)(clockid_t, timespec *);
 
 struct fault_config {
 	int log_fd; // -1: no log
-	bool fake;
-	bool have_size;
+	bool fake, have_size, have_sector, fail_size, fail_sector, clock_fails;
 	uint64_t size;
-	bool have_sector;
-	int sector;
+	int sector, fail_errno;
 	long fail_at; // 0: no data request fails
-	bool fail_size;
-	bool fail_sector;
-	int fail_errno;
 	long delay_ms;
-	bool clock_fails;
 };
 
 // Log names of the data requests; the log's readers depend on them.
@@ -69,10 +63,7 @@ struct data_request {
 	const char *name;
 };
 constexpr data_request DATA_REQUESTS[] = {
-	{BLKDISCARD, "DISCARD"},
-	{BLKZEROOUT, "ZEROOUT"},
-	{BLKSECDISCARD, "SECDISCARD"},
-};
+	{BLKDISCARD, "DISCARD"}, {BLKZEROOUT, "ZEROOUT"}, {BLKSECDISCARD, "SECDISCARD"}};
 
 [[noreturn]] void give_up(const char *what)
 {
@@ -80,31 +71,18 @@ constexpr data_request DATA_REQUESTS[] = {
 	_exit(125);
 }
 
-void *real_symbol(const char *name)
+// The C library's function of that name, looked up once per name.
+template <typename function, const char *name> function real()
 {
-	void *sym = dlsym(RTLD_NEXT, name);
-	if (!sym)
+	static const auto fn = reinterpret_cast<function>(dlsym(RTLD_NEXT, name));
+	if (!fn)
 		give_up("cannot find the real functions");
-	return sym;
-}
-
-ioctl_function real_ioctl()
-{
-	static auto fn = reinterpret_cast<ioctl_function>(real_symbol(IOCTL_SYMBOL));
 	return fn;
 }
-
-open_function real_open64()
-{
-	static auto fn = reinterpret_cast<open_function>(real_symbol("open64"));
-	return fn;
-}
-
-clock_function real_clock_gettime()
-{
-	static auto fn = reinterpret_cast<clock_function>(real_symbol(CLOCK_GETTIME_SYMBOL));
-	return fn;
-}
+constexpr char OPEN64_SYMBOL[] = "open64";
+const auto real_ioctl = real<ioctl_function, IOCTL_SYMBOL>;
+const auto real_open64 = real<open_function, OPEN64_SYMBOL>;
+const auto real_clock_gettime = real<clock_function, CLOCK_GETTIME_SYMBOL>;
 
 long long number_from_env(const char *name, long long fallback)
 {
@@ -188,8 +166,7 @@ const data_request *find_data_request(unsigned long request)
 
 int fail_with(int error)
 {
-	errno = error;
-	return -1;
+	return errno = error, -1;
 }
 
 int data_ioctl(const data_request &d, int fd, void *arg)
@@ -228,22 +205,26 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
 	const fault_config &c = config();
 	if (const data_request *d = find_data_request(request))
 		return data_ioctl(*d, fd, arg);
-	if (request == BLKGETSIZE64) {
-		log_line("GETSIZE64");
-		if (c.fail_size)
+	// The geometry: logged, then failed, answered from the settings, or
+	// passed on.
+	const struct {
+		unsigned long request;
+		const char *name;
+		bool fail, answer;
+		const void *value;
+		size_t size;
+	} geometry[] = {
+		{BLKGETSIZE64, "GETSIZE64", c.fail_size, c.have_size, &c.size, sizeof c.size},
+		{BLKSSZGET, "SSZGET", c.fail_sector, c.have_sector, &c.sector, sizeof c.sector},
+	};
+	for (const auto &g : geometry) {
+		if (g.request != request)
+			continue;
+		log_line("%s", g.name);
+		if (g.fail)
 			return fail_with(c.fail_errno);
-		if (c.have_size) {
-			memcpy(arg, &c.size, sizeof c.size);
-			return 0;
-		}
-	} else if (request == BLKSSZGET) {
-		log_line("SSZGET");
-		if (c.fail_sector)
-			return fail_with(c.fail_errno);
-		if (c.have_sector) {
-			memcpy(arg, &c.sector, sizeof c.sector);
-			return 0;
-		}
+		if (g.answer)
+			return memcpy(arg, g.value, g.size), 0;
 	}
 	return real_ioctl()(fd, request, arg);
 }

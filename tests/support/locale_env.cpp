@@ -5,10 +5,12 @@
 #include <clocale>
 #include <cstdlib>
 
-bool use_test_locale(const char *name)
+::testing::AssertionResult use_test_locale(const char *name)
 {
 	setenv("LOCPATH", TEST_LOCALE_DIR, 1);
-	return setlocale(LC_ALL, name) != nullptr;
+	if (setlocale(LC_ALL, name))
+		return ::testing::AssertionSuccess();
+	return ::testing::AssertionFailure() << "localedef could not build " << name;
 }
 
 void use_c_locale()

@@ -34,20 +34,15 @@ void expect_sizes(const size_case *cases, size_t n)
 				<< "bytes " << cases[i].bytes << ", options " << options;
 }
 
-class HumanSize : public ::testing::Test {
-protected:
-	void SetUp() override { use_c_locale(); }
-	void TearDown() override { use_c_locale(); }
-};
+class HumanSize : public CLocaleTest {};
 
 TEST_F(HumanSize, EveryOptionCombination)
 {
+	// clang-format off
 	const size_case cases[] = {
-		{0, {"0B", "0B", "0 B", "0 B"}},
-		{1, {"1B", "1B", "1 B", "1 B"}},
+		{0, {"0B", "0B", "0 B", "0 B"}}, {1, {"1B", "1B", "1 B", "1 B"}},
 		{1023, {"1023B", "1023B", "1023 B", "1023 B"}},
-		{1024, {"1K", "1KiB", "1 K", "1 KiB"}},
-		{1073, {"1K", "1KiB", "1 K", "1 KiB"}},
+		{1024, {"1K", "1KiB", "1 K", "1 KiB"}}, {1073, {"1K", "1KiB", "1 K", "1 KiB"}},
 		{1074, {"1.1K", "1.1KiB", "1.1 K", "1.1 KiB"}},
 		{1280, {"1.3K", "1.3KiB", "1.3 K", "1.3 KiB"}},
 		{1536, {"1.5K", "1.5KiB", "1.5 K", "1.5 KiB"}},
@@ -65,6 +60,7 @@ TEST_F(HumanSize, EveryOptionCombination)
 		{UINT64_C(1) << 60, {"1E", "1EiB", "1 E", "1 EiB"}},
 		{UINT64_MAX, {"16E", "16EiB", "16 E", "16 EiB"}},
 	};
+	// clang-format on
 	expect_sizes(cases, std::size(cases));
 }
 
@@ -77,20 +73,20 @@ TEST_F(HumanSize, IgnoresOtherOptionBits)
 // The point appears only with a digit; texts without one match the C locale.
 TEST_F(HumanSize, CommaDecimalPoint)
 {
-	ASSERT_TRUE(use_test_locale(COMMA_LOCALE)) << "localedef could not build " << COMMA_LOCALE;
+	ASSERT_TRUE(use_test_locale(COMMA_LOCALE));
+	// clang-format off
 	const size_case cases[] = {
 		{1536, {"1,5K", "1,5KiB", "1,5 K", "1,5 KiB"}},
-		{1024, {"1K", "1KiB", "1 K", "1 KiB"}},
-		{1974, {"2K", "2KiB", "2 K", "2 KiB"}},
+		{1024, {"1K", "1KiB", "1 K", "1 KiB"}}, {1974, {"2K", "2KiB", "2 K", "2 KiB"}},
 		{1048575, {"1024K", "1024KiB", "1024 K", "1024 KiB"}},
 	};
+	// clang-format on
 	expect_sizes(cases, std::size(cases));
 }
 
 TEST_F(HumanSize, MultiBytePointIsCopiedWhole)
 {
-	ASSERT_TRUE(use_test_locale(MULTIBYTE_POINT_LOCALE))
-		<< "localedef could not build " << MULTIBYTE_POINT_LOCALE;
+	ASSERT_TRUE(use_test_locale(MULTIBYTE_POINT_LOCALE));
 	const std::string p = MULTIBYTE_POINT;
 	EXPECT_EQ(size_text(0, 1536), "1" + p + "5K");
 	EXPECT_EQ(size_text(HUMAN_SIZE_IB | HUMAN_SIZE_BLANK, 1000000), "976" + p + "6 KiB");
@@ -99,28 +95,18 @@ TEST_F(HumanSize, MultiBytePointIsCopiedWhole)
 
 TEST(ModeText, TypeLetterAndPermissions)
 {
-	const struct {
-		mode_t mode;
-		const char *text;
-	} cases[] = {
-		{S_IFREG | 0644, "-rw-r--r--"},
-		{S_IFDIR | 0755, "drwxr-xr-x"},
-		{S_IFREG | 04755, "-rwsr-xr-x"},
-		{S_IFREG | 04644, "-rwSr--r--"},
-		{S_IFREG | 02755, "-rwxr-sr-x"},
-		{S_IFREG | 02644, "-rw-r-Sr--"},
-		{S_IFDIR | 01777, "drwxrwxrwt"},
-		{S_IFDIR | 01776, "drwxrwxrwT"},
-		{S_IFREG | 07777, "-rwsrwsrwt"},
-		{S_IFREG | 07000, "---S--S--T"},
-		{S_IFLNK | 0777, "lrwxrwxrwx"},
-		{S_IFBLK | 0660, "brw-rw----"},
-		{S_IFCHR | 0620, "crw--w----"},
-		{S_IFSOCK | 0755, "srwxr-xr-x"},
-		{S_IFIFO | 0644, "prw-r--r--"},
-		{0644, "rw-r--r--"},
-		{0, "---------"},
+	// clang-format off
+	const struct { mode_t mode; const char *text; } cases[] = {
+		{S_IFREG | 0644, "-rw-r--r--"}, {S_IFDIR | 0755, "drwxr-xr-x"},
+		{S_IFREG | 04755, "-rwsr-xr-x"}, {S_IFREG | 04644, "-rwSr--r--"},
+		{S_IFREG | 02755, "-rwxr-sr-x"}, {S_IFREG | 02644, "-rw-r-Sr--"},
+		{S_IFDIR | 01777, "drwxrwxrwt"}, {S_IFDIR | 01776, "drwxrwxrwT"},
+		{S_IFREG | 07777, "-rwsrwsrwt"}, {S_IFREG | 07000, "---S--S--T"},
+		{S_IFLNK | 0777, "lrwxrwxrwx"}, {S_IFBLK | 0660, "brw-rw----"},
+		{S_IFCHR | 0620, "crw--w----"}, {S_IFSOCK | 0755, "srwxr-xr-x"},
+		{S_IFIFO | 0644, "prw-r--r--"}, {0644, "rw-r--r--"}, {0, "---------"},
 	};
+	// clang-format on
 	for (const auto &c : cases) {
 		char text[MODE_TEXT_SIZE];
 		memset(text, 'X', sizeof text);

@@ -130,9 +130,10 @@ TEST(Concat, NewStringsAndOverflow)
 	for (const auto &c : cases) {
 		char *joined =
 			c.n == SIZE_MAX ? concat_alloc(c.s, c.t) : concat_alloc_n(c.s, c.t, c.n);
-		ASSERT_NE(joined, nullptr) << "'" << shown(c.s) << "' + '" << shown(c.t) << "'";
-		EXPECT_STREQ(joined, c.joined)
-			<< "'" << shown(c.s) << "' + '" << shown(c.t) << "' n " << c.n;
+		SCOPED_TRACE(std::string("'") + shown(c.s) + "' + '" + shown(c.t) + "' n " +
+			     std::to_string(c.n));
+		ASSERT_NE(joined, nullptr);
+		EXPECT_STREQ(joined, c.joined);
 		EXPECT_TRUE(joined != c.s && joined != c.t)
 			<< "not a new string: '" << joined << "'";
 		free(joined);
@@ -167,14 +168,12 @@ void expect_walk(const char *text, const char *separators, int quoting,
 	size_t length = 777; // steps that leave the length alone expect it
 	for (size_t i = 0; i < steps.size(); i++) {
 		const char *word = next_word(&cursor, &length, separators, quoting);
-		std::string got = word ? std::string(word, length) : "(null)";
+		SCOPED_TRACE(std::string("text '") + text + "' quoting " + std::to_string(quoting) +
+			     " call " + std::to_string(i));
 		EXPECT_EQ(word ? word - copy.get() : -1, steps[i].at)
-			<< "text '" << text << "' quoting " << quoting << " call " << i << " gave '"
-			<< got << "'";
-		EXPECT_EQ(length, steps[i].length)
-			<< "text '" << text << "' quoting " << quoting << " call " << i;
-		EXPECT_EQ(cursor - copy.get(), steps[i].cursor)
-			<< "text '" << text << "' quoting " << quoting << " call " << i;
+			<< "gave '" << (word ? std::string(word, length) : "(null)") << "'";
+		EXPECT_EQ(length, steps[i].length);
+		EXPECT_EQ(cursor - copy.get(), steps[i].cursor);
 	}
 }
 

@@ -43,6 +43,7 @@ const char *shown(const char *text)
 
 TEST(ListToIds, TokensCapacityAndCodes)
 {
+	// clang-format off
 	const struct {
 		const char *list;
 		size_t capacity;
@@ -50,27 +51,22 @@ TEST(ListToIds, TokensCapacityAndCodes)
 		const char *calls;
 		std::vector<int> ids;
 	} cases[] = {
-		{"a,b", 2, 2, "0:a|2:b", {101, 101}},
-		{"a,b,c", 2, -2, "0:a|2:b", {101, 101}},
+		{"a,b", 2, 2, "0:a|2:b", {101, 101}}, {"a,b,c", 2, -2, "0:a|2:b", {101, 101}},
 		{"ab", 1, 1, "0:ab", {102}},
 		{"a,,b", 1, -2, "0:a", {101}}, // full before the empty token
-		{"a,,b", 3, -1, "0:a", {101}},
-		{",a", 3, -1, "", {}},
-		{",,", 3, -1, "", {}},
-		{"a,,", 3, 2, "0:a|2:,", {101, 101}},
-		{"a,", 1, 1, "0:a,", {102}},
-		{",", 1, 1, "0:,", {101}},
-		{"a, b", 2, 2, "0:a|2: b", {101, 102}},
-		{"-5,7", 2, 2, "0:-5|3:7", {-5, 7}},
-		{"3,-1,4", 3, -1, "0:3|2:-1", {3}},
+		{"a,,b", 3, -1, "0:a", {101}}, {",a", 3, -1, "", {}}, {",,", 3, -1, "", {}},
+		{"a,,", 3, 2, "0:a|2:,", {101, 101}}, {"a,", 1, 1, "0:a,", {102}},
+		{",", 1, 1, "0:,", {101}}, {"a, b", 2, 2, "0:a|2: b", {101, 102}},
+		{"-5,7", 2, 2, "0:-5|3:7", {-5, 7}}, {"3,-1,4", 3, -1, "0:3|2:-1", {3}},
 	};
+	// clang-format on
 	for (const auto &c : cases) {
 		int ids[4] = {0, 0, 0, 0};
-		int rc = list_to_ids(start_walk(c.list), ids, c.capacity, lookup);
-		EXPECT_EQ(rc, c.rc) << "list '" << c.list << "' capacity " << c.capacity;
-		EXPECT_EQ(calls, c.calls) << "list '" << c.list << "' capacity " << c.capacity;
-		EXPECT_EQ(std::vector<int>(ids, ids + c.ids.size()), c.ids)
-			<< "list '" << c.list << "'";
+		SCOPED_TRACE(std::string("list '") + c.list + "' capacity " +
+			     std::to_string(c.capacity));
+		EXPECT_EQ(list_to_ids(start_walk(c.list), ids, c.capacity, lookup), c.rc);
+		EXPECT_EQ(calls, c.calls);
+		EXPECT_EQ(std::vector<int>(ids, ids + c.ids.size()), c.ids);
 	}
 }
 
@@ -87,6 +83,7 @@ TEST(ListToIds, BadArgumentsCallNothing)
 
 TEST(ListAppendIds, AppendReplaceAndCount)
 {
+	// clang-format off
 	const struct {
 		const char *list;
 		size_t count_before, capacity;
@@ -94,29 +91,26 @@ TEST(ListAppendIds, AppendReplaceAndCount)
 		size_t count_after, first; // first: the element the writes start at
 		std::vector<int> written;
 	} cases[] = {
-		{"+7,8", 3, 8, 2, 5, 3, {7, 8}},
-		{"7", 3, 8, 1, 1, 0, {7}},
-		{"+-5", 0, 8, 1, 1, 0, {-5}},
-		{"+7", 9, 8, -1, 9, 0, {}},
-		{"7", 9, 8, -1, 9, 0, {}},
+		{"+7,8", 3, 8, 2, 5, 3, {7, 8}}, {"7", 3, 8, 1, 1, 0, {7}},
+		{"+-5", 0, 8, 1, 1, 0, {-5}}, {"+7", 9, 8, -1, 9, 0, {}}, {"7", 9, 8, -1, 9, 0, {}},
 		{"+7", 8, 8, -1, 8, 0, {}}, // no room left: bad arguments, not full
 		{"+7,8", 7, 8, -2, 7, 7, {7}},
 		{"7,-1", 3, 8, -1, 0, 0, {7}}, // the reset stays after a failure
-		{"+", 3, 8, -1, 3, 0, {}},
-		{"", 3, 8, -1, 3, 0, {}},
+		{"+", 3, 8, -1, 3, 0, {}}, {"", 3, 8, -1, 3, 0, {}},
 	};
+	// clang-format on
 	for (const auto &c : cases) {
 		int ids[10];
 		std::fill(ids, ids + 10, 99);
 		size_t count = c.count_before;
-		int rc = list_append_ids(c.list, ids, c.capacity, &count, lookup);
-		EXPECT_EQ(rc, c.rc) << "list '" << c.list << "' count " << c.count_before;
-		EXPECT_EQ(count, c.count_after)
-			<< "list '" << c.list << "' count " << c.count_before;
+		SCOPED_TRACE(std::string("list '") + c.list + "' count " +
+			     std::to_string(c.count_before));
+		EXPECT_EQ(list_append_ids(c.list, ids, c.capacity, &count, lookup), c.rc);
+		EXPECT_EQ(count, c.count_after);
 		std::vector<int> expected(10, 99);
 		std::copy(c.written.begin(), c.written.end(),
 			  expected.begin() + static_cast<long>(c.first));
-		EXPECT_EQ(std::vector<int>(ids, ids + 10), expected) << "list '" << c.list << "'";
+		EXPECT_EQ(std::vector<int>(ids, ids + 10), expected);
 	}
 }
 
@@ -134,22 +128,22 @@ TEST(ListAppendIds, NullArrayOrCount)
 
 TEST(ListSetBits, BitPositionsAndStops)
 {
+	// clang-format off
 	const struct {
 		const char *list;
 		int rc;
 		std::vector<unsigned char> bytes; // from 0x00 0x00 0x00 0x80
 	} cases[] = {
-		{"0,9", 0, {0x01, 0x02, 0x00, 0x80}},
-		{"7,8,24", 0, {0x80, 0x01, 0x00, 0x81}},
-		{"0,9,-3,17", -3, {0x01, 0x02, 0x00, 0x80}},
-		{"1,,2", -1, {0x02, 0x00, 0x00, 0x80}},
+		{"0,9", 0, {0x01, 0x02, 0x00, 0x80}}, {"7,8,24", 0, {0x80, 0x01, 0x00, 0x81}},
+		{"0,9,-3,17", -3, {0x01, 0x02, 0x00, 0x80}}, {"1,,2", -1, {0x02, 0x00, 0x00, 0x80}},
 		{"", 0, {0x00, 0x00, 0x00, 0x80}},
 	};
+	// clang-format on
 	for (const auto &c : cases) {
 		std::vector<unsigned char> bytes = {0x00, 0x00, 0x00, 0x80};
-		EXPECT_EQ(list_set_bits(c.list, bytes.data(), lookup), c.rc)
-			<< "list '" << c.list << "'";
-		EXPECT_EQ(bytes, c.bytes) << "list '" << c.list << "'";
+		SCOPED_TRACE(std::string("list '") + c.list + "'");
+		EXPECT_EQ(list_set_bits(c.list, bytes.data(), lookup), c.rc);
+		EXPECT_EQ(bytes, c.bytes);
 	}
 	unsigned char byte = 0;
 	EXPECT_EQ(list_set_bits(nullptr, &byte, lookup), -EINVAL);
@@ -159,16 +153,15 @@ TEST(ListSetBits, BitPositionsAndStops)
 
 TEST(ListToMask, OredIntoTheGivenMask)
 {
+	// clang-format off
 	const struct {
 		const char *list;
 		int rc;
 		uint32_t mask; // from 0x10
 	} cases[] = {
-		{"0x1,0x4", 0, 0x15},
-		{"1,-7,4", -7, 0x11},
-		{",1", -1, 0x10},
-		{"", 0, 0x10},
+		{"0x1,0x4", 0, 0x15}, {"1,-7,4", -7, 0x11}, {",1", -1, 0x10}, {"", 0, 0x10},
 	};
+	// clang-format on
 	for (const auto &c : cases) {
 		uint32_t mask = 0x10;
 		EXPECT_EQ(list_to_mask(c.list, &mask, lookup), c.rc) << "list '" << c.list << "'";
@@ -182,34 +175,23 @@ TEST(ListToMask, OredIntoTheGivenMask)
 
 TEST(ReadIntRange, FormsFailuresAndLimits)
 {
+	// clang-format off
 	const struct {
 		const char *text;
 		int rc, lower, upper, error; // from lower 111, upper 222, errno EBUSY
 	} cases[] = {
-		{nullptr, 0, 111, 222, EBUSY},
-		{"5", 0, 5, 5, 0},
-		{"5:9", 0, 5, 9, 0},
-		{"5-9", 0, 5, 9, 0},
-		{":9", 0, 7, 9, 0},
-		{"5:", 0, 5, 0, 0},
-		{"-5", 0, -5, -5, 0},
-		{"5--3", 0, 5, -3, 0},
-		{" 5", 0, 5, 5, 0},
-		{"5x", 0, 5, 5, 0},
-		{"5-", -1, 5, 0, 0},
-		{"5:9x", -1, 5, 9, 0},
-		{"5::9", -1, 5, 0, 0},
-		{":", -1, 7, 0, 0},
-		{"", -1, 0, 0, 0},
-		{"x", -1, 0, 0, 0},
-		{"2147483647", 0, INT_MAX, INT_MAX, 0},
+		{nullptr, 0, 111, 222, EBUSY}, {"5", 0, 5, 5, 0}, {"5:9", 0, 5, 9, 0},
+		{"5-9", 0, 5, 9, 0}, {":9", 0, 7, 9, 0}, {"5:", 0, 5, 0, 0}, {"-5", 0, -5, -5, 0},
+		{"5--3", 0, 5, -3, 0}, {" 5", 0, 5, 5, 0}, {"5x", 0, 5, 5, 0}, {"5-", -1, 5, 0, 0},
+		{"5:9x", -1, 5, 9, 0}, {"5::9", -1, 5, 0, 0}, {":", -1, 7, 0, 0}, {"", -1, 0, 0, 0},
+		{"x", -1, 0, 0, 0}, {"2147483647", 0, INT_MAX, INT_MAX, 0},
 		{"2147483648", -1, INT_MAX, INT_MAX, ERANGE},
 		{"-2147483648", 0, INT_MIN, INT_MIN, 0},
 		{"-2147483649", -1, INT_MIN, INT_MIN, ERANGE},
 		{"99999999999999999999", -1, INT_MAX, INT_MAX, ERANGE},
-		{"5:2147483648", -1, 5, INT_MAX, ERANGE},
-		{":-2147483649", -1, 7, INT_MIN, ERANGE},
+		{"5:2147483648", -1, 5, INT_MAX, ERANGE}, {":-2147483649", -1, 7, INT_MIN, ERANGE},
 	};
+	// clang-format on
 	for (const auto &c : cases) {
 		int lower = 111, upper = 222;
 		errno = EBUSY;

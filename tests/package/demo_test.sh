@@ -4,17 +4,14 @@
 # of the signal, runs no later step, and leaves no loop device behind. A
 # stand-in for sectrim records each call and signals the demo.
 # Usage: demo_test.sh DEMO_SCRIPT
-. "$(dirname "$0")/package_check.sh"
+# shellcheck source=tests/support/check.sh
+. "$(dirname "$0")/../support/check.sh"
+# shellcheck source=tests/support/loop.sh
+. "$(dirname "$0")/../support/loop.sh"
 demo=$1
-
-if [ "$(id -u)" != 0 ] || [ -n "${HOSTKIT_NO_DEVICES:-}" ] || ! command -v losetup >/dev/null; then
-	skip "the demo needs root, losetup and HOSTKIT_NO_DEVICES unset"
-	finish
-fi
+loop_need
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+loop_traps "$work"
 
 # Loop devices whose backing file lies under the demo's temporary folder.
 # A device that another process has open (a concurrent losetup looking for

@@ -11,27 +11,17 @@ set -u
 tool=$1
 in_tree=$2
 
-# 77: skipped. Where CI runs, a missing valgrind or root is a failure.
-cannot_run() {
-	echo "*** MEMCHECK NOT RUN: $1 ***" >&2
-	[ -n "${CI:-}" ] && exit 1
+# shellcheck source=tests/support/loop.sh
+. "$(dirname "$0")/../support/loop.sh"
+if ! command -v valgrind >/dev/null 2>&1; then
+	echo "*** MEMCHECK NOT RUN: valgrind is not installed ***" >&2
 	exit 77
-}
-command -v valgrind >/dev/null 2>&1 || cannot_run "valgrind is not installed"
-[ "$(id -u)" = 0 ] || cannot_run "not running as root, so no loop device"
-[ -z "${HOSTKIT_NO_DEVICES:-}" ] || cannot_run "device tests turned off (HOSTKIT_NO_DEVICES)"
-
+fi
+loop_need
 work=$(mktemp -d) || exit 1
-dev=
-cleanup() {
-	[ -n "$dev" ] && losetup --detach "$dev"
-	rm -rf "$work"
-}
-trap cleanup EXIT
-# A signal must not leave the loop device behind.
-trap 'exit 1' HUP INT PIPE TERM
+loop_traps "$work"
 truncate -s 1M "$work/backing" && : >"$work/regular" || exit 1
-dev=$(losetup --find --show "$work/backing") || { dev=; echo "cannot attach a loop device" >&2; exit 1; }
+dev=$(losetup --find --show "$work/backing") || { echo "cannot attach a loop device" >&2; exit 1; }
 
 failures=0
 # check STATUS PROGRAM ARG...: the run exits with STATUS, and memcheck

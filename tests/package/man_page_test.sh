@@ -3,7 +3,8 @@
 # The manual page renders without warnings and documents every option of the
 # help text, in the same order.
 # Usage: man_page_test.sh MAN_PAGE TOOL
-. "$(dirname "$0")/package_check.sh"
+# shellcheck source=tests/support/check.sh
+. "$(dirname "$0")/../support/check.sh"
 page=$1
 tool=$2
 
@@ -22,7 +23,7 @@ check "options of the help text in the manual page's OPTIONS" \
 	"$(printf '%s\n' "$documented" | tr '\n' ' ')"
 
 # The help text names the page; the page must be that one.
-name=$(sed -n 's/^\.TH \([^ ]*\) \([^ ]*\).*/\1(\2)/p' "$page" | tr 'A-Z' 'a-z')
+name=$(sed -n 's/^\.TH \([^ ]*\) \([^ ]*\).*/\1(\2)/p' "$page" | tr '[:upper:]' '[:lower:]')
 check "manual page the help text refers to" \
 	"$(printf '%s\n' "$help" | sed -n 's/^For more details see \(.*\)\.$/\1/p')" "$name"
 finish

@@ -3,7 +3,8 @@
 # Drive the completion function as bash does on <Tab> and check its replies:
 # options, nothing for size values, block devices for the device argument.
 # Usage: completion_test.sh COMPLETION_FILE TOOL
-. "$(dirname "$0")/package_check.sh"
+# shellcheck source=tests/support/check.sh
+. "$(dirname "$0")/../support/check.sh"
 . "$1"
 tool=$2
 

@@ -1,17 +1,11 @@
-#!/bin/sh
+#!/usr/bin/env zsh
 # SPDX-License-Identifier: GPL-2.0-or-later
 # The zsh completion parses, autoloads as the completion of sectrim, and,
 # driven through a terminal as on <Tab>, offers the options of the help
 # text, nothing for a size value, and block devices and directories for
 # the device argument.
-# Usage: zsh_completion_test.sh COMPLETION_FILE TOOL
-if [ -z "$ZSH_VERSION" ]; then
-	command -v zsh >/dev/null && exec zsh -f "$0" "$@"
-	echo "SKIPPED: zsh is not installed"
-	[ -n "$CI" ] && exit 1
-	exit 77
-fi
-. "${0:h}/package_check.sh"
+# Usage: zsh -f zsh_completion_test.zsh COMPLETION_FILE TOOL
+. "${0:h}/../support/check.sh"
 file=$1
 tool=$2
 

@@ -1,0 +1,193 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Loop devices for tests: attach over an unlinked temporary file, fill with
+// a pattern, read back with O_DIRECT, detach.
+#include "device.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <linux/loop.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr char LOOP_CONTROL[] = "/dev/loop-control";
+// Another process (or our own previous device, still being torn down) may
+// take the free device between asking for it and configuring it.
+constexpr int ATTACH_TRIES = 50;
+
+::testing::AssertionResult system_failure(const std::string &what)
+{
+	return ::testing::AssertionFailure() << what << ": " << strerror(errno);
+}
+
+// Bind a free loop device to backing_fd, with autoclear and the given
+// flags; its descriptor, or -1.
+int bind_free_device(int backing_fd, int sector_size, uint32_t flags, std::string *path,
+		     std::string *why)
+{
+	int control = open(LOOP_CONTROL, O_RDWR | O_CLOEXEC);
+	if (control < 0) {
+		*why = std::string("open ") + LOOP_CONTROL + ": " + strerror(errno);
+		return -1;
+	}
+	int fd = -1;
+	const timespec pause = {0, 20 * 1000000};
+	for (int tries = 0; fd < 0 && tries < ATTACH_TRIES; tries++) {
+		int index = ioctl(control, LOOP_CTL_GET_FREE);
+		if (index < 0) {
+			*why = std::string("LOOP_CTL_GET_FREE: ") + strerror(errno);
+			break;
+		}
+		*path = "/dev/loop" + std::to_string(index);
+		fd = open(path->c_str(), O_RDWR | O_DIRECT | O_CLOEXEC);
+		if (fd < 0) {
+			*why = "open " + *path + ": " + strerror(errno);
+			nanosleep(&pause, nullptr);
+			continue;
+		}
+		loop_config config;
+		memset(&config, 0, sizeof config);
+		config.fd = static_cast<uint32_t>(backing_fd);
+		config.block_size = static_cast<uint32_t>(sector_size);
+		config.info.lo_flags = LO_FLAGS_AUTOCLEAR | flags;
+		if (ioctl(fd, LOOP_CONFIGURE, &config) != 0) {
+			*why = "LOOP_CONFIGURE " + *path + ": " + strerror(errno);
+			close(fd);
+			fd = -1;
+			if (errno != EBUSY)
+				break;
+			nanosleep(&pause, nullptr);
+		}
+	}
+	close(control);
+	return fd;
+}
+
+// The pattern from offset 0, computed once and grown on demand: byte by
+// byte it would dominate the run time of sanitizer builds.
+const std::vector<uint8_t> &pattern_prefix(uint64_t size)
+{
+	static std::vector<uint8_t> pattern;
+	for (uint64_t i = pattern.size(); i < size; i++)
+		pattern.push_back(static_cast<uint8_t>((i / 512 * 131 + i * 7) % 255 + 1));
+	return pattern;
+}
+
+// A buffer for O_DIRECT transfers of the whole device.
+struct free_deleter {
+	void operator()(void *p) const { free(p); }
+};
+std::unique_ptr<uint8_t[], free_deleter> device_buffer(const loop_device &dev)
+{
+	return std::unique_ptr<uint8_t[], free_deleter>(
+		static_cast<uint8_t *>(aligned_alloc(4096, (dev.size + 4095) / 4096 * 4096)));
+}
+
+} // namespace
+
+void loop_device::detach()
+{
+	if (fd < 0)
+		return;
+	ioctl(fd, LOOP_CLR_FD, 0);
+	close(fd);
+	fd = -1;
+	path.clear();
+}
+
+std::string loop_devices_unavailable()
+{
+	if (geteuid() != 0)
+		return "not running as root";
+	if (access(LOOP_CONTROL, F_OK) != 0)
+		return std::string(LOOP_CONTROL) + " is missing";
+	return "";
+}
+
+::testing::AssertionResult attach_loop_device(loop_device *dev, uint64_t size, int sector_size,
+					      const loop_device *under)
+{
+	if (dev->fd >= 0)
+		return ::testing::AssertionFailure() << "device already attached: " << dev->path;
+	int backing_fd = under ? dup(under->fd) : -1;
+	if (!under) {
+		const char *dir = getenv("TMPDIR");
+		std::string backing =
+			std::string(dir && *dir ? dir : "/tmp") + "/hostkit-loop.XXXXXX";
+		if ((backing_fd = mkstemp(backing.data())) < 0)
+			return system_failure("mkstemp " + backing);
+		// The device keeps the file; with the name gone nothing is left
+		// behind.
+		unlink(backing.c_str());
+		if (ftruncate(backing_fd, static_cast<off_t>(size)) != 0) {
+			close(backing_fd);
+			return system_failure("ftruncate " + backing);
+		}
+	}
+	std::string why;
+	// A read-only view is opened before it turns read-only, so held like
+	// any other device.
+	dev->fd = bind_free_device(backing_fd, sector_size, under ? LO_FLAGS_READ_ONLY : 0,
+				   &dev->path, &why);
+	close(backing_fd);
+	if (dev->fd < 0)
+		return ::testing::AssertionFailure() << "cannot attach a loop device: " << why;
+	uint64_t got_size = 0;
+	int got_sector = 0;
+	if (ioctl(dev->fd, BLKGETSIZE64, &got_size) != 0 ||
+	    ioctl(dev->fd, BLKSSZGET, &got_sector) != 0)
+		return system_failure("geometry of " + dev->path);
+	if (got_size != size || got_sector != sector_size)
+		return ::testing::AssertionFailure()
+		       << dev->path << " came out with size " << got_size << " and sector size "
+		       << got_sector << ", asked for " << size << " and " << sector_size;
+	dev->size = size;
+	dev->sector_size = sector_size;
+	return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult fill_pattern(const loop_device &dev)
+{
+	auto buf = device_buffer(dev);
+	memcpy(buf.get(), pattern_prefix(dev.size).data(), dev.size);
+	if (pwrite(dev.fd, buf.get(), dev.size, 0) != static_cast<ssize_t>(dev.size))
+		return system_failure("write " + dev.path);
+	if (fsync(dev.fd) != 0)
+		return system_failure("fsync " + dev.path);
+	return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult check_contents(const loop_device &dev, uint64_t zero_start,
+					  uint64_t zero_length, bool any_inside)
+{
+	auto data = device_buffer(dev);
+	if (pread(dev.fd, data.get(), dev.size, 0) != static_cast<ssize_t>(dev.size))
+		return system_failure("read " + dev.path);
+	const std::vector<uint8_t> &pattern = pattern_prefix(dev.size);
+	const uint64_t zero_end =
+		zero_start + std::min(zero_length, dev.size - std::min(zero_start, dev.size));
+	uint64_t wrong = 0, first = 0;
+	for (uint64_t i = dev.size; i-- > 0;) {
+		const bool inside = i >= zero_start && i < zero_end;
+		if ((!inside || !any_inside) && data[i] != (inside ? 0 : pattern[i])) {
+			wrong++;
+			first = i;
+		}
+	}
+	if (!wrong)
+		return ::testing::AssertionSuccess();
+	const int expected = first >= zero_start && first < zero_end ? 0 : pattern[first];
+	return ::testing::AssertionFailure()
+	       << dev.path << " (" << (any_inside ? "anything" : "zeros") << " expected in ["
+	       << zero_start << ", " << zero_end << ")): " << wrong << " bytes wrong, the first at "
+	       << first << ": expected " << expected << ", found " << int{data[first]};
+}

@@ -1,0 +1,32 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The texts the size parser refuses, one per row, for the parser's own test
+// and for the tool's options alike.
+#pragma once
+
+#include <cstdint>
+
+// Refused with EINVAL; the result is left at 0.
+inline constexpr const char *INVALID_SIZES[] = {
+	// clang-format off
+	"", "-1", "  -1K", "1Ki", "1KIB", "1 K", "5 ", "12X", "1B", "1b", "1iB", "1.", ".5M", "1.-5M",
+	"1.5", "1.0", "2.000", "1.0005K", "1.5.5M", "08", "08K", "09M", "1,5M", "K", " ",
+	// A second significant digit in a fraction would be taken at face value.
+	"1.25M", "0.125M", "1.025M", "1.25G", "1.505M", "15.99E", "1.99999999999999E",
+	"1.99999999999999999M", "1.184467440737095516M", "1.99999999999999999999M",
+	// clang-format on
+};
+
+// Refused with ERANGE: the integer part keeps what the multiplication
+// reached; a fraction that does not fit never yields a value.
+struct out_of_range_size {
+	const char *text;
+	uintmax_t left; // the result left behind
+};
+inline constexpr uintmax_t EiB = uintmax_t{1} << 60;
+inline constexpr out_of_range_size OUT_OF_RANGE_SIZES[] = {
+	{"18446744073709551616", 0},
+	{"16E", 16 * (EiB >> 10)},
+	{"1Y", EiB},
+	{"1Z", EiB},
+	{"0.5Y", 0},
+};

@@ -1,0 +1,307 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Running the real sectrim binary from tests, reading the fault log, and
+// comparing a run with its row.
+#include "runner.h"
+#include "device.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+
+namespace {
+
+// The raw monotonic clock, which the fault log uses too.
+int64_t raw_now_us()
+{
+	timespec ts;
+	clock_gettime(CLOCK_MONOTONIC_RAW, &ts);
+	return int64_t{ts.tv_sec} * 1000000 + ts.tv_nsec / 1000;
+}
+
+// Take what the pipe holds, or wait up to timeout_ms for it; false at the
+// end of the output.
+bool read_pipe(int reader, int timeout_ms, tool_result *result)
+{
+	pollfd ready = {reader, POLLIN, 0};
+	if (poll(&ready, 1, timeout_ms) <= 0)
+		return true;
+	char buf[4096];
+	const ssize_t n = read(reader, buf, sizeof buf);
+	if (n <= 0)
+		return n < 0 && errno == EINTR;
+	if (result->first_out_us < 0)
+		result->first_out_us = raw_now_us();
+	result->out.append(buf, static_cast<size_t>(n));
+	return true;
+}
+
+// "DEV" and "SECTOR" of a row replaced by the device's: tables name the
+// device before it exists.
+std::string placed(std::string text, const loop_device *dev)
+{
+	if (!dev)
+		return text;
+	const std::pair<std::string, std::string> marks[] = {
+		{"DEV", dev->path}, {"SECTOR", std::to_string(dev->sector_size)}};
+	for (const auto &[mark, value] : marks)
+		for (size_t at = 0; (at = text.find(mark, at)) != std::string::npos;
+		     at += value.size())
+			text.replace(at, mark.size(), value);
+	return text;
+}
+
+// "sectrim arg1 arg2 ..." for failure messages.
+std::string command_text(const std::vector<std::string> &args)
+{
+	std::string text = "sectrim";
+	for (const std::string &a : args)
+		text += " " + (a.empty() ? std::string("''") : a);
+	return text;
+}
+
+// The data requests of a log as "NAME start length", joined by ", ".
+std::string request_texts(const std::vector<fault_event> &events)
+{
+	std::string texts;
+	for (const fault_event &ev : events)
+		if (ev.name == "DISCARD" || ev.name == "ZEROOUT" || ev.name == "SECDISCARD")
+			texts += (texts.empty() ? "" : ", ") + ev.name + " " +
+				 std::to_string(ev.start) + " " + std::to_string(ev.length);
+	return texts;
+}
+
+} // namespace
+
+tool_result run_program(const char *path, const std::vector<std::string> &argv,
+			const std::vector<std::string> &env, stream_setup target)
+{
+	std::vector<std::string> environment;
+	for (char **e = environ; *e; e++)
+		environment.emplace_back(*e);
+	std::vector<char *> child_argv, child_envp;
+	for (const std::string &a : argv)
+		child_argv.push_back(const_cast<char *>(a.c_str()));
+	// "NAME=value" sets a variable, a bare "NAME" removes it.
+	std::vector<std::string> settings = {"LC_ALL=C", "LANGUAGE"};
+	settings.insert(settings.end(), env.begin(), env.end());
+	for (const std::string &entry : settings) {
+		const std::string name = entry.substr(0, entry.find('=')) + "=";
+		std::erase_if(environment,
+			      [&](const std::string &e) { return e.starts_with(name); });
+		if (entry.find('=') != std::string::npos)
+			environment.push_back(entry);
+	}
+	for (const std::string &e : environment)
+		child_envp.push_back(const_cast<char *>(e.c_str()));
+	child_argv.push_back(nullptr);
+	child_envp.push_back(nullptr);
+
+	// Standard error goes to a memory file, which never blocks the child
+	// while the parent waits; standard output through a pipe, read as it
+	// comes, or where the test wants it.
+	tool_result result = {-1, 0, "", ""};
+	const int errs = memfd_create("tool-stderr", MFD_CLOEXEC);
+	int out[2] = {-1, -1};
+	if (errs < 0 || pipe2(out, O_CLOEXEC) != 0)
+		return {-1, 0, "", std::string("<memfd_create or pipe: ") + strerror(errno) + ">"};
+	posix_spawn_file_actions_t actions;
+	posix_spawn_file_actions_init(&actions);
+	posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+	posix_spawn_file_actions_adddup2(&actions, errs, 2);
+	if (target == STDOUT_DEV_FULL)
+		posix_spawn_file_actions_addopen(&actions, 1, "/dev/full", O_WRONLY, 0);
+	else if (target == STDOUT_CLOSED)
+		posix_spawn_file_actions_addclose(&actions, 1);
+	else
+		posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+	if (target == STDERR_CLOSED)
+		posix_spawn_file_actions_addclose(&actions, 2);
+	// No reader: the child writes into a pipe whose reader has gone, with
+	// the broken-pipe signal ignored, as it inherits that.
+	if (target == STDOUT_BROKEN_PIPE) {
+		close(out[0]);
+		out[0] = -1;
+	}
+	void (*pipe_signal)(int) =
+		signal(SIGPIPE, target == STDOUT_BROKEN_PIPE ? SIG_IGN : SIG_DFL);
+	pid_t pid;
+	const int rc =
+		posix_spawn(&pid, path, &actions, nullptr, child_argv.data(), child_envp.data());
+	signal(SIGPIPE, pipe_signal);
+	posix_spawn_file_actions_destroy(&actions);
+	close(out[1]);
+	if (rc != 0) {
+		result.err = std::string("<spawn ") + path + ": " + strerror(rc) + ">";
+	} else {
+		// Kill the child once 20 s have passed.
+		const int64_t deadline = raw_now_us() + 20000000;
+		int wstatus = 0;
+		for (pid_t r;
+		     (r = waitpid(pid, &wstatus, WNOHANG)) != pid && (r >= 0 || errno == EINTR);) {
+			if (raw_now_us() > deadline) {
+				kill(pid, SIGKILL);
+				while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR)
+					;
+				break;
+			}
+			if (out[0] < 0 || !read_pipe(out[0], 1, &result))
+				poll(nullptr, 0, 1);
+		}
+		while (out[0] >= 0 && read_pipe(out[0], -1, &result))
+			;
+		if (WIFEXITED(wstatus))
+			result.status = WEXITSTATUS(wstatus);
+		else if (WIFSIGNALED(wstatus))
+			result.signal = WTERMSIG(wstatus);
+		char buf[4096];
+		lseek(errs, 0, SEEK_SET);
+		for (ssize_t n; (n = read(errs, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR);)
+			result.err.append(buf, static_cast<size_t>(std::max<ssize_t>(n, 0)));
+	}
+	if (out[0] >= 0)
+		close(out[0]);
+	close(errs);
+	return result;
+}
+
+tool_result run_sectrim(const std::vector<std::string> &args, const std::vector<std::string> &env,
+			stream_setup target)
+{
+	std::vector<std::string> argv = {"sectrim"};
+	argv.insert(argv.end(), args.begin(), args.end());
+	return run_program(SECTRIM_PATH, argv, env, target);
+}
+
+temp_file::temp_file()
+{
+	const char *dir = getenv("TMPDIR");
+	std::string pattern = std::string(dir && *dir ? dir : "/tmp") + "/hostkit-test.XXXXXX";
+	if (int fd = mkstemp(pattern.data()); fd >= 0 && close(fd) == 0)
+		path = pattern;
+}
+
+temp_file::~temp_file()
+{
+	if (!path.empty())
+		unlink(path.c_str());
+}
+
+std::vector<std::string> fault_env(const std::string &log_path,
+				   const std::vector<std::string> &settings)
+{
+	// An ASan build insists on being first in the link order; a preloaded
+	// library comes before it.
+	const char *old = getenv("ASAN_OPTIONS");
+	std::vector<std::string> env = {
+		std::string("LD_PRELOAD=") + FAULT_INJECT_PATH,
+		"ASAN_OPTIONS=" + (old && *old ? std::string(old) + ":" : "") +
+			"verify_asan_link_order=0",
+		"FAULT_LOG=" + log_path,
+	};
+	env.insert(env.end(), settings.begin(), settings.end());
+	return env;
+}
+
+std::vector<fault_event> read_fault_log(const std::string &path)
+{
+	std::vector<fault_event> events;
+	std::ifstream in(path);
+	for (std::string line; std::getline(in, line);) {
+		fault_event ev = {"", 0, 0, 0};
+		char name[16];
+		int64_t sec;
+		int clock_id, end = -1, usec_from = 0;
+		long usec;
+		const char *text = line.c_str();
+		const auto whole = [&] { return static_cast<size_t>(end) == line.size(); };
+		// Data requests stamp their time with exactly six digits of
+		// microseconds.
+		if (sscanf(text, "%15s %" SCNu64 " %" SCNu64 " %" SCNd64 ".%n%ld%n", name,
+			   &ev.start, &ev.length, &sec, &usec_from, &usec, &end) == 5 &&
+		    end - usec_from == 6 && whole() && usec >= 0)
+			ev = {name, ev.start, ev.length, sec * 1000000 + usec};
+		else if (sscanf(text, "CLOCK %d %" SCNd64 ".%ld%n", &clock_id, &sec, &usec, &end) ==
+				 3 &&
+			 whole())
+			ev = {"CLOCK", static_cast<uint64_t>(clock_id), 0, sec * 1000000 + usec};
+		else if (sscanf(text, "CLOCK %d failed%n", &clock_id, &end) == 1 && whole())
+			ev = {"CLOCK", static_cast<uint64_t>(clock_id), 0, -1};
+		else if (line.starts_with("OPEN "))
+			ev = {"OPEN", 0, 0, 0, line.substr(5)};
+		else
+			ev.name = line == "GETSIZE64" || line == "SSZGET" ? line : "BAD: " + line;
+		events.push_back(ev);
+	}
+	return events;
+}
+
+std::vector<std::string> words(const std::string &text)
+{
+	std::vector<std::string> list;
+	for (size_t at = 0, end; at < text.size(); at = end + 1) {
+		end = std::min(text.find(' ', at), text.size());
+		if (end > at)
+			list.push_back(
+				text.substr(at, end - at) == "''" ? "" : text.substr(at, end - at));
+	}
+	return list;
+}
+
+void expect_run(const tool_case &c, const loop_device *dev, bool patterned, const std::string &note)
+{
+	if (dev && c.only_sector && c.only_sector != dev->sector_size)
+		return;
+	std::vector<std::string> args = c.argv.empty() ? words(c.args) : c.argv;
+	for (std::string &a : args)
+		a = placed(a, dev);
+	const std::string what = c.faults + (c.faults.empty() ? "" : " ") + command_text(args) +
+				 (note.empty() ? "" : " (" + note + ")");
+	if (patterned) {
+		ASSERT_TRUE(fill_pattern(*dev)) << what;
+	}
+	temp_file log;
+	const bool logged =
+		!c.faults.empty() || !c.requests.empty() || !c.calls.empty() || !c.opened.empty();
+	const std::vector<std::string> settings = words(c.faults);
+	const tool_result r =
+		run_sectrim(args, logged ? fault_env(log.path, settings) : settings, c.streams);
+	EXPECT_EQ(r.status, c.status) << what << "\nstderr: " << r.err;
+	EXPECT_EQ(r.out, placed(c.out, dev)) << what;
+	EXPECT_EQ(r.err, placed(c.err, dev)) << what;
+	if (logged) {
+		const std::vector<fault_event> events = read_fault_log(log.path);
+		EXPECT_EQ(request_texts(events), placed(c.requests, dev)) << what;
+		std::string calls;
+		int opens = 0;
+		for (const fault_event &ev : events) {
+			if (ev.name != "CLOCK" && ev.name != "OPEN")
+				calls += (calls.empty() ? "" : " ") + ev.name;
+			// Only this path counts: a coverage build also opens
+			// its count files at exit.
+			opens += ev.name == "OPEN" && ev.path == c.opened;
+		}
+		EXPECT_TRUE(c.calls.empty() || calls == c.calls)
+			<< what << "\ncalls: " << calls << "\nexpected: " << c.calls;
+		EXPECT_TRUE(c.opened.empty() || opens == c.opens)
+			<< what << "\n"
+			<< c.opened << " opened " << opens << " times, expected " << c.opens;
+	}
+	if (patterned) {
+		EXPECT_TRUE(check_contents(*dev, c.zero_at, c.zero_length, c.any_inside)) << what;
+	}
+}

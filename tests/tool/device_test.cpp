@@ -1,0 +1,196 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The tool against real loop devices with 512- and 4096-byte sectors: what
+// each run leaves on the device, what it refuses, and what it says; also
+// with a standard stream closed, which must never let output reach the
+// device.
+#include "device.h"
+#include "runner.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr uint64_t MiB = 1 << 20;
+constexpr uint64_t DEVICE_SIZE = 8 * MiB;
+constexpr int SECTOR_SIZES[] = {512, 4096};
+
+using Device = DeviceTest;
+
+// Every run starts from the pattern; afterwards exactly the range must read
+// zeros. A loop device discards by punching holes in its file, so discarded
+// ranges read zeros too. Refused runs exit 1 with one exact diagnostic,
+// print nothing on standard output, and leave every byte as it was.
+TEST_F(Device, ChangesExactlyTheRange)
+{
+	const std::string
+		Z = "DEV: Zero-filled ",
+		D = "DEV: Discarded ", ALIGN = " is not aligned to sector size ",
+		SECDISCARD = "sectrim: DEV: BLKSECDISCARD ioctl failed: Operation not supported\n";
+	// clang-format off
+	const tool_case cases[] = {
+		{.args = "-z -o 1M -l 2M DEV", .zero_at = MiB, .zero_length = 2 * MiB},
+		{.args = "-z -v -o 1M -l 2M DEV", .out = Z + "2097152 bytes from the offset 1048576\n", .zero_at = MiB, .zero_length = 2 * MiB},
+		{.args = "-o 3M -l 2M DEV", .zero_at = 3 * MiB, .zero_length = 2 * MiB},
+		{.args = "-v -o 3M -l 2M DEV", .out = D + "2097152 bytes from the offset 3145728\n", .zero_at = 3 * MiB, .zero_length = 2 * MiB},
+		{.args = "-v DEV", .out = D + "8388608 bytes from the offset 0\n", .zero_length = DEVICE_SIZE},
+		{.args = "-z -v DEV", .out = Z + "8388608 bytes from the offset 0\n", .zero_length = DEVICE_SIZE},
+		// Stepped: 768 KiB chunks, the last one 256 KiB.
+		{.args = "-z -v -o 4M -p 768K DEV", .out = Z + "4194304 bytes from the offset 4194304\n", .zero_at = 4 * MiB, .zero_length = 4 * MiB},
+		{.args = "-o 12K -l 2560K -p 1M DEV", .zero_at = 12 * 1024, .zero_length = 2560 * 1024},
+		// Past the end, or wrapping past 2^64: up to the end. The length
+		// itself need not be aligned once it is clamped.
+		{.args = "-z -o 7M -l 5M DEV", .zero_at = 7 * MiB, .zero_length = MiB},
+		{.args = "-z -o 6M -l 3000001 DEV", .zero_at = 6 * MiB, .zero_length = 2 * MiB},
+		{.args = "-z -o 7M -l 18446744073709551104 DEV", .zero_at = 7 * MiB, .zero_length = MiB},
+		// Nothing to do: no request, no line, success.
+		{"-z -v -o 8M DEV"}, {"-z -v -l 0 DEV"}, {"-z -v -o 2M -l 0 -p 1M DEV"},
+		// Refused.
+		{"-o 100 DEV", 1, "", "sectrim: DEV: offset 100" + ALIGN + "SECTOR\n"},
+		{.args = "-o 512 DEV", .status = 1, .err = "sectrim: DEV: offset 512" + ALIGN + "4096\n", .only_sector = 4096},
+		{.args = "-z -o 1M -l 512 DEV", .status = 1, .err = "sectrim: DEV: length 512" + ALIGN + "4096\n", .only_sector = 4096},
+		{"-z -l 1000 DEV", 1, "", "sectrim: DEV: length 1000" + ALIGN + "SECTOR\n"},
+		{"-z -l 1048577 DEV", 1, "", "sectrim: DEV: length 1048577" + ALIGN + "SECTOR\n"},
+		// With a step only the step is tested, whatever the length.
+		{"-z -l 4M -p 1000 DEV", 1, "", "sectrim: DEV: length 1000" + ALIGN + "SECTOR\n"},
+		{"-z -v -o 8196K DEV", 1, "", "sectrim: DEV: offset is greater than device size\n"},
+		{"-z -o 1T DEV", 1, "", "sectrim: DEV: offset is greater than device size\n"},
+		// Alignment is checked before the bound.
+		{"-z -o 1099511627777 DEV", 1, "", "sectrim: DEV: offset 1099511627777" + ALIGN + "SECTOR\n"},
+		// Loop devices do not do secure discard; the kernel's answer is
+		// passed on.
+		{"-s -v DEV", 1, "", SECDISCARD},
+		{"-s -o 1M -l 1M -p 512K DEV", 1, "", SECDISCARD},
+		// With a standard stream closed the device gets a low descriptor;
+		// what the tool writes to that stream must fail, not land on the
+		// device.
+		{.args = "-z -o 64K -l 64K DEV", .zero_at = 64 << 10, .zero_length = 64 << 10, .streams = STDOUT_CLOSED},
+		{.args = "-v -z -o 64K -l 64K -p 4K DEV", .status = 1, .err = "sectrim: write error: Bad file descriptor\n", .zero_at = 64 << 10, .zero_length = 64 << 10, .streams = STDOUT_CLOSED},
+		{.args = "-z -o 64K -l 64K DEV", .zero_at = 64 << 10, .zero_length = 64 << 10, .streams = STDERR_CLOSED},
+		{.args = "-z -o 1 DEV", .status = 1, .streams = STDERR_CLOSED}, // the diagnostic is lost
+		{.args = "-v -z -o 64K -l 64K DEV", .zero_at = 64 << 10, .zero_length = 64 << 10, .streams = STDOUT_BROKEN_PIPE},
+	};
+	// clang-format on
+	for (int sector : SECTOR_SIZES) {
+		ASSERT_TRUE(attach(DEVICE_SIZE, sector));
+		for (const tool_case &c : cases)
+			expect_run(c, &dev, true, "sector size " + std::to_string(sector));
+	}
+}
+
+// A symbolic link to a block device is followed, and the name given is the
+// one printed, however odd.
+TEST_F(Device, OddlyNamedLinkToTheDevice)
+{
+	ASSERT_TRUE(attach(DEVICE_SIZE, 512));
+	temp_file base;
+	const std::string link = base.path + " 100% %s%n\n%d";
+	ASSERT_EQ(symlink(dev.path.c_str(), link.c_str()), 0) << strerror(errno);
+	const std::string aligned = ": offset 100 is not aligned to sector size 512\n",
+			  secure = ": BLKSECDISCARD ioctl failed: Operation not supported\n";
+	// clang-format off
+	const tool_case cases[] = {
+		{.out = link + ": Zero-filled 1048576 bytes from the offset 1048576\n", .zero_at = MiB, .zero_length = MiB, .argv = {"-z", "-v", "-o", "1M", "-l", "1M", "-p", "256K", link}},
+		{.status = 1, .err = "sectrim: " + link + aligned, .argv = {"-v", "-o", "100", link}},
+		{.status = 1, .err = "sectrim: " + link + secure, .argv = {"-s", "-v", link}},
+	};
+	// clang-format on
+	for (const tool_case &c : cases)
+		expect_run(c, &dev, true);
+	unlink(link.c_str());
+}
+
+// Started with standard output closed, the device lands on descriptor 1 and
+// must be moved above the standard three; with no descriptor allowed there,
+// the run ends before any request. The address sanitizer's runtime cannot
+// start in a process without a free descriptor, so its builds leave it out.
+#ifndef __SANITIZE_ADDRESS__
+TEST_F(Device, NoDescriptorAboveTheStandardStreams)
+{
+	ASSERT_TRUE(fill_pattern(dev));
+	const tool_result r = run_program(
+		"/bin/sh",
+		{"sh", "-c", "ulimit -n 3 && exec \"$0\" \"$@\"", SECTRIM_PATH, "-z", dev.path}, {},
+		STDOUT_CLOSED);
+	EXPECT_EQ(r.status, 1) << r.err;
+	EXPECT_EQ(r.err, "sectrim: " + dev.path +
+			 ": cannot move the descriptor above the standard streams: Invalid argument\n");
+	EXPECT_TRUE(check_contents(dev, 0, 0));
+}
+#endif
+
+// A read-only device opens for writing, but the kernel refuses every
+// request: its answer is passed on and nothing changes.
+TEST_F(Device, ReadOnlyDevice)
+{
+	ASSERT_TRUE(attach(DEVICE_SIZE, 4096));
+	ASSERT_TRUE(fill_pattern(dev));
+	loop_device ro;
+	ASSERT_TRUE(attach_loop_device(&ro, dev.size, dev.sector_size, &dev));
+	const std::string refused = " ioctl failed: Operation not permitted\n";
+	// clang-format off
+	const tool_case cases[] = {
+		{"-v DEV", 1, "", "sectrim: DEV: BLKDISCARD" + refused},
+		{"-z -v -p 1M DEV", 1, "", "sectrim: DEV: BLKZEROOUT" + refused},
+		{"-z -o 4M -l 4096 DEV", 1, "", "sectrim: DEV: BLKZEROOUT" + refused},
+	};
+	// clang-format on
+	for (const tool_case &c : cases)
+		expect_run(c, &ro);
+	EXPECT_TRUE(check_contents(dev, 0, 0));
+}
+
+// Data safety: whatever the mode, sector size, step and range, a run leaves
+// every byte outside the range it was given as it was, says what it did,
+// and after a zero-fill every byte inside reads zero. Sizes are in sectors,
+// so that one table serves every sector size.
+TEST_F(Device, OnlyTheRangeChanges)
+{
+	constexpr uint64_t SECTORS = 256;
+	const struct {
+		const char *flag, *verb;
+		bool zeroes; // else a discard: the range may read anything
+	} modes[] = {{"", "Discarded", false}, {"-z ", "Zero-filled", true}};
+	// None, one that leaves a shorter last chunk of every range below, and
+	// one larger than every range.
+	constexpr uint64_t STEPS[] = {0, 12, 64};
+	const struct {
+		const char *where;
+		uint64_t offset, length; // as given; the last row runs past the end
+	} ranges[] = {{"at the start", 0, 40},
+		      {"in the middle", 100, 40},
+		      {"up to the end", SECTORS - 40, 40},
+		      {"clamped past the end", SECTORS - 26, 40}};
+	// One run from the pattern, the range given in sectors of unit bytes.
+	auto expect_range = [&](const auto &mode, uint64_t step, const auto &r, uint64_t unit) {
+		const uint64_t end = std::min(SECTORS, r.offset + r.length);
+		const std::string at = std::to_string(r.offset * unit),
+				  stepped = step ? " -p " + std::to_string(step * unit) : "",
+				  length = std::to_string(r.length * unit),
+				  done = std::to_string((end - r.offset) * unit);
+		expect_run({.args = "-v -o " + at + " -l " + length + " " + mode.flag + stepped +
+				    " DEV",
+			    .out = "DEV: " + std::string(mode.verb) + " " + done +
+				   " bytes from the offset " + at + "\n",
+			    .zero_at = r.offset * unit,
+			    .zero_length = (end - r.offset) * unit,
+			    .any_inside = !mode.zeroes},
+			   &dev, true,
+			   "sector size " + std::to_string(unit) + ", range " + r.where);
+	};
+	for (int sector : SECTOR_SIZES) {
+		ASSERT_TRUE(attach(SECTORS * static_cast<uint64_t>(sector), sector));
+		for (const auto &mode : modes)
+			for (uint64_t step : STEPS)
+				for (const auto &r : ranges)
+					expect_range(mode, step, r, static_cast<uint64_t>(sector));
+	}
+}
+
+} // namespace

@@ -1,0 +1,226 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The tool's kernel requests seen and steered through the fault-injection
+// library: which request a command line comes down to, the chunk walk
+// request by request, failing requests, odd geometry, and device sizes near
+// 2^64. The device is a small real loop device, so open and fstat are
+// genuine; faked sizes and data requests are the library's.
+#include "device.h"
+#include "runner.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr char GIB[] = "FAULT_FAKE=1 FAULT_SIZE=1073741824";
+// 2^64 - 512: the largest device with 512-byte sectors.
+constexpr char TOP[] = "FAULT_FAKE=1 FAULT_SIZE=18446744073709551104";
+
+std::string fail(int at, int error)
+{
+	return "FAULT_FAIL_AT=" + std::to_string(at) + " FAULT_ERRNO=" + std::to_string(error);
+}
+
+using Faults = DeviceTest;
+
+const std::string D = "DEV: Discarded ", Z = "DEV: Zero-filled ", FAILED = "sectrim: DEV: BLK",
+		  ALIGN = " is not aligned to sector size 1024\n";
+
+// Which request, over which range, a command line comes down to. The
+// requests are faked: only the fault log tells the modes apart.
+TEST_F(Faults, OptionOrder)
+{
+	// clang-format off
+	const tool_case cases[] = {
+		{.args = "DEV", .faults = "FAULT_FAKE=1", .requests = "DISCARD 0 1048576"},
+		{.args = "-z DEV", .faults = "FAULT_FAKE=1", .requests = "ZEROOUT 0 1048576"},
+		{.args = "-s DEV", .faults = "FAULT_FAKE=1", .requests = "SECDISCARD 0 1048576"},
+		{.args = "-z -s DEV", .faults = "FAULT_FAKE=1", .requests = "SECDISCARD 0 1048576"},
+		{.args = "-s -z DEV", .faults = "FAULT_FAKE=1", .requests = "ZEROOUT 0 1048576"},
+		{.args = "--zeroout DEV --secure", .faults = "FAULT_FAKE=1", .requests = "SECDISCARD 0 1048576"},
+		{.args = "-zs DEV", .faults = "FAULT_FAKE=1", .requests = "SECDISCARD 0 1048576"},
+		{.args = "-sz DEV", .faults = "FAULT_FAKE=1", .requests = "ZEROOUT 0 1048576"},
+		{.args = "-v DEV", .out = D + "1048576 bytes from the offset 0\n", .faults = "FAULT_FAKE=1", .requests = "DISCARD 0 1048576"},
+		{.args = "DEV -v", .out = D + "1048576 bytes from the offset 0\n", .faults = "FAULT_FAKE=1", .requests = "DISCARD 0 1048576"},
+		{.args = "DEV -o 4096 --verbose", .out = D + "1044480 bytes from the offset 4096\n", .faults = "FAULT_FAKE=1", .requests = "DISCARD 4096 1044480"},
+		{.args = "-o 4096 -o 8192 DEV", .faults = "FAULT_FAKE=1", .requests = "DISCARD 8192 1040384"},
+		{.args = "-l 4096 DEV -l 1024", .faults = "FAULT_FAKE=1", .requests = "DISCARD 0 1024"},
+		{.args = "-p 512K -p 0 DEV", .faults = "FAULT_FAKE=1", .requests = "DISCARD 0 1048576"},
+		{.args = "-p 0 -p 512K DEV", .faults = "FAULT_FAKE=1", .requests = "DISCARD 0 524288, DISCARD 524288 524288"},
+		{.args = "-- DEV", .faults = "FAULT_FAKE=1", .requests = "DISCARD 0 1048576"},
+	};
+	// clang-format on
+	for (const tool_case &c : cases)
+		expect_run(c, &dev);
+}
+
+// The requests of the walk, what comes of a failing one, and the geometry
+// the checks go by.
+TEST_F(Faults, ChunkWalk)
+{
+	// clang-format off
+	const tool_case cases[] = {
+		{"-v -o 1M -l 10M -p 4M DEV", 0, D + "10485760 bytes from the offset 1048576\n", "", GIB, "DISCARD 1048576 4194304, DISCARD 5242880 4194304, DISCARD 9437184 2097152"},
+		{"-z -v -l 10M -p 4M DEV", 0, Z + "10485760 bytes from the offset 0\n", "", GIB, "ZEROOUT 0 4194304, ZEROOUT 4194304 4194304, ZEROOUT 8388608 2097152"},
+		{"-s -v DEV", 0, D + "1073741824 bytes from the offset 0\n", "", GIB, "SECDISCARD 0 1073741824"},
+		// Without a step, one request for the whole range.
+		{"-v -o 1M -l 10M DEV", 0, D + "10485760 bytes from the offset 1048576\n", "", GIB, "DISCARD 1048576 10485760"},
+		{"-l 8M -p 4M DEV", 0, "", "", GIB, "DISCARD 0 4194304, DISCARD 4194304 4194304"},
+		{"-l 4M -p 4M DEV", 0, "", "", GIB, "DISCARD 0 4194304"},
+		{"-l 4M -p 8M DEV", 0, "", "", GIB, "DISCARD 0 4194304"},
+		// A step through the device end: the last chunk stops there.
+		{"-o 1022M -p 3M DEV", 0, "", "", GIB, "DISCARD 1071644672 2097152"},
+		{"-o 1020M -l 1G -p 3M DEV", 0, "", "", GIB, "DISCARD 1069547520 3145728, DISCARD 1072693248 1048576"},
+		{"-v -o 1G DEV", 0, "", "", GIB, ""},
+		// Near 2^64: the whole device in one request, and in two steps
+		// of 2^63 whose sum stays below 2^64.
+		{"-v DEV", 0, D + "18446744073709551104 bytes from the offset 0\n", "", TOP, "DISCARD 0 18446744073709551104"},
+		{"-z -v -p 8E DEV", 0, Z + "18446744073709551104 bytes from the offset 0\n", "", TOP, "ZEROOUT 0 9223372036854775808, ZEROOUT 9223372036854775808 9223372036854775296"},
+		// Offset + the default length wraps: clamped to the size.
+		{"-v -o 18446744073709550592 DEV", 0, D + "512 bytes from the offset 18446744073709550592\n", "", TOP, "DISCARD 18446744073709550592 512"},
+		// A length that wraps past 2^64 means "to the end".
+		{"-o 18446744073709547520 -l 8192 DEV", 0, "", "", TOP, "DISCARD 18446744073709547520 3584"},
+		// start + step overflows 64 bits: the chunk is cut to the end.
+		{"-o 18446744073709547520 -p 15E DEV", 0, "", "", TOP, "DISCARD 18446744073709547520 3584"},
+		{"-v -o 18446744073709547520 -p 1024 DEV", 0, D + "3584 bytes from the offset 18446744073709547520\n", "", TOP,
+		 "DISCARD 18446744073709547520 1024, DISCARD 18446744073709548544 1024, DISCARD 18446744073709549568 1024, DISCARD 18446744073709550592 512"},
+		{"-v -o 18446744073709551104 DEV", 0, "", "", TOP, ""},
+		// A one-byte sector size lets any range through, down to the byte.
+		{"-v -o 3 -l 10 -p 4 DEV", 0, D + "9 bytes from the offset 3\n", "", "FAULT_FAKE=1 FAULT_SECTOR=1 FAULT_SIZE=12", "DISCARD 3 4, DISCARD 7 4, DISCARD 11 1"},
+		// Without FAULT_FAKE the requests reach the real device; the log
+		// still records them, with the geometry the kernel reported.
+		{"-z -v -p 256K DEV", 0, Z + "1048576 bytes from the offset 0\n", "", "", "ZEROOUT 0 262144, ZEROOUT 262144 262144, ZEROOUT 524288 262144, ZEROOUT 786432 262144"},
+		// The failing request is the last one issued; nothing is
+		// reported, not even the chunks done before it.
+		{"-v -p 1M -l 4M DEV", 1, "", FAILED + "DISCARD ioctl failed: Input/output error\n", GIB + (" " + fail(1, EIO)), "DISCARD 0 1048576"},
+		{"-z -v -p 1M -l 4M DEV", 1, "", FAILED + "ZEROOUT ioctl failed: No space left on device\n", GIB + (" " + fail(2, ENOSPC)), "ZEROOUT 0 1048576, ZEROOUT 1048576 1048576"},
+		{"-s -v -p 1M -l 4M DEV", 1, "", FAILED + "SECDISCARD ioctl failed: Operation not supported\n", GIB + (" " + fail(4, EOPNOTSUPP)),
+		 "SECDISCARD 0 1048576, SECDISCARD 1048576 1048576, SECDISCARD 2097152 1048576, SECDISCARD 3145728 1048576"},
+		{"-v -o 1M DEV", 1, "", FAILED + "DISCARD ioctl failed: Operation not permitted\n", GIB + (" " + fail(1, EPERM)), "DISCARD 1048576 1072693248"},
+		// Failing geometry requests and sector sizes below one are in the
+		// matrices below.
+		{"DEV", 1, "", "sectrim: DEV: BLKSSZGET ioctl failed: Inappropriate ioctl for device\n", "FAULT_FAIL_GEOMETRY=sector FAULT_ERRNO=" + std::to_string(ENOTTY) + " FAULT_FAKE=1", "", "GETSIZE64 SSZGET"},
+		// The checks use the sector size the kernel reports.
+		{"-o 512 DEV", 1, "", "sectrim: DEV: offset 512" + ALIGN, "FAULT_SECTOR=1024 FAULT_FAKE=1", "", "GETSIZE64 SSZGET"},
+		{"-p 1536 DEV", 1, "", "sectrim: DEV: length 1536" + ALIGN, "FAULT_SECTOR=1024 FAULT_SIZE=1073741824 FAULT_FAKE=1", "", "GETSIZE64 SSZGET"},
+		{"-o 8192 DEV", 1, "", "sectrim: DEV: offset is greater than device size\n", "FAULT_SIZE=4096 FAULT_FAKE=1", "", "GETSIZE64 SSZGET"},
+	};
+	// clang-format on
+	for (const tool_case &c : cases)
+		expect_run(c, &dev);
+}
+
+// The delay lands between requests and the log's times show it: later
+// timing tests rely on both.
+TEST_F(Faults, DelayedRequestsAreStampedInOrder)
+{
+	temp_file log;
+	const tool_result r =
+		run_sectrim({"-p", "256K", dev.path},
+			    fault_env(log.path, {"FAULT_FAKE=1", "FAULT_DELAY_MS=40"}));
+	EXPECT_EQ(r.status, 0) << r.err;
+	std::vector<fault_event> requests;
+	for (const fault_event &ev : read_fault_log(log.path))
+		if (ev.name == "DISCARD")
+			requests.push_back(ev);
+	ASSERT_EQ(requests.size(), 4u);
+	for (size_t i = 1; i < requests.size(); i++)
+		EXPECT_GE(requests[i].time_us - requests[i - 1].time_us, 40000)
+			<< "requests " << i - 1 << " and " << i << " at " << requests[i - 1].time_us
+			<< " and " << requests[i].time_us << " us";
+}
+
+// Wherever a request fails and whatever the kernel answers, the run stops
+// right there with status 1 and one diagnostic carrying the system's error
+// text, issues nothing more and reports nothing. Discard and zero-fill
+// reach the real device, so it also shows that the chunks before the
+// failure were done and nothing after it.
+struct mode_column {
+	const char *flag, *request, *logged;
+	bool real; // a loop device cannot securely discard: faked
+};
+constexpr mode_column MODES[] = {
+	{"", "BLKDISCARD", "DISCARD", true},
+	{"-z ", "BLKZEROOUT", "ZEROOUT", true},
+	{"-s ", "BLKSECDISCARD", "SECDISCARD", false},
+};
+constexpr int ERRORS[] = {EIO, EOPNOTSUPP, EINVAL};
+
+const std::string FAILED_IOCTL = " ioctl failed: ";
+
+// Modes x {first, middle, last} of five 128 KiB chunks from 64 KiB on x errno.
+TEST_F(Faults, FailingRequestMatrix)
+{
+	constexpr uint64_t OFFSET = 64 << 10, STEP = 128 << 10, CHUNKS = 5;
+	for (const mode_column &mode : MODES) {
+		const std::string v = std::string("-v ") + mode.flag, failed = FAILED_IOCTL;
+		for (uint64_t fail_at : {uint64_t{1}, (CHUNKS + 1) / 2, CHUNKS})
+			for (int error : ERRORS) {
+				tool_case c = {.args = v + "-o 65536 -p 131072 DEV",
+					       .status = 1,
+					       .err = "sectrim: DEV: " + std::string(mode.request) +
+						      failed + strerror(error) + "\n",
+					       .faults = fail(static_cast<int>(fail_at), error) +
+							 (mode.real ? "" : " FAULT_FAKE=1"),
+					       .calls = "GETSIZE64 SSZGET",
+					       .zero_at = OFFSET,
+					       .zero_length = mode.real ? (fail_at - 1) * STEP : 0};
+				for (uint64_t i = 0; i < fail_at; i++) {
+					c.calls += std::string(" ") + mode.logged;
+					c.requests += (i ? ", " : "") + std::string(mode.logged) +
+						      " " + std::to_string(OFFSET + i * STEP) +
+						      " " + std::to_string(STEP);
+				}
+				expect_run(c, &dev, true);
+			}
+	}
+}
+
+// Modes x {size, sector size} request x errno: the run ends before any data
+// request, with nothing faked that could hide a stray one.
+TEST_F(Faults, FailingGeometryMatrix)
+{
+	const struct {
+		const char *which, *request, *calls;
+	} geometry[] = {{"size", "BLKGETSIZE64", "GETSIZE64"},
+			{"sector", "BLKSSZGET", "GETSIZE64 SSZGET"}};
+	for (const mode_column &mode : MODES) {
+		const std::string v = std::string("-v ") + mode.flag, failed = FAILED_IOCTL;
+		for (const auto &g : geometry)
+			for (int error : ERRORS)
+				expect_run({.args = v + "DEV",
+					    .status = 1,
+					    .err = "sectrim: DEV: " + std::string(g.request) +
+						   failed + strerror(error) + "\n",
+					    .faults = std::string("FAULT_FAIL_GEOMETRY=") +
+						      g.which +
+						      " FAULT_ERRNO=" + std::to_string(error),
+					    .calls = g.calls},
+					   &dev, true);
+	}
+}
+
+// The kernel never reports a sector size of 0 or below, but every check
+// divides by it: refused before any of them, with any range.
+TEST_F(Faults, SectorSizeBelowOne)
+{
+	for (const mode_column &mode : MODES) {
+		const std::string v = std::string("-v ") + mode.flag;
+		for (int sector : {0, -1, -512, INT_MIN})
+			for (const char *range : {"", "-l 0 ", "-o 1M -p 4096 "})
+				expect_run({.args = v + range + "DEV",
+					    .status = 1,
+					    .err = "sectrim: DEV: invalid sector size " +
+						   std::to_string(sector) + "\n",
+					    .faults = "FAULT_SECTOR=" + std::to_string(sector),
+					    .calls = "GETSIZE64 SSZGET"},
+					   &dev, true);
+	}
+}
+
+} // namespace
