@@ -1,0 +1,78 @@
+#!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
+# Build the project and its test suite for another Debian architecture and
+# run the whole suite there: natively where the kernel runs the target's
+# programs (i386 on amd64), under qemu-user otherwise. As root it first
+# installs what it needs through multiarch, beside the native packages.
+# Device tests must run, so a skipped test fails the check.
+# Usage: cross-check.sh ARCH [BUILD_DIR] [JOBS]
+# WERROR=OFF in the environment lets warnings pass.
+set -eu
+cd "$(dirname "$0")/.."
+arch=${1:?usage: cross-check.sh ARCH [BUILD_DIR] [JOBS]}
+build=${2:-build-cross-$arch}
+jobs=${3:-2}
+
+build_arch=$(dpkg --print-architecture)
+cpu=$(dpkg-architecture -a"$arch" -qDEB_HOST_GNU_CPU 2>/dev/null)
+# qemu names a few processors differently from the GNU triplet.
+case $cpu in
+arm) qemu=arm ;;
+powerpc64le) qemu=ppc64le ;;
+*) qemu=$cpu ;;
+esac
+case $build_arch:$arch in
+"$arch:$arch" | amd64:i386) qemu= ;;
+esac
+
+# The target's compilers and libraries, its C and C++ run-time libraries
+# for running what is built, and the native tools of `make check`.
+# Valgrind, which runs i386 programs on amd64, wants that C library's
+# symbols; it cannot run an emulated architecture's programs at all.
+packages="crossbuild-essential-$arch libgtest-dev:$arch libc6:$arch libstdc++6:$arch"
+[ -z "$qemu" ] || packages="$packages qemu-user-static"
+[ "$arch" != i386 ] || packages="$packages libc6-dbg:$arch"
+if [ "$(id -u)" = 0 ]; then
+	if ! dpkg --print-foreign-architectures | grep -qx "$arch" && [ "$arch" != "$build_arch" ]; then
+		dpkg --add-architecture "$arch"
+	fi
+	scripts/install-deps.sh build test package
+	missing=
+	for p in $packages; do
+		dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' ||
+			missing="$missing $p"
+	done
+	if [ -n "$missing" ]; then
+		apt-get update -q
+		DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
+	fi
+fi
+
+# A test that runs the tool, or a shell script that does, needs the kernel
+# to hand the foreign program to qemu. The static qemu needs no loader of
+# the build machine, which would otherwise object to the target's
+# libraries in LD_PRELOAD.
+if [ -n "$qemu" ]; then
+	binfmt=/proc/sys/fs/binfmt_misc
+	[ -e $binfmt/register ] || mount -t binfmt_misc binfmt_misc $binfmt
+	if ! grep -qx enabled "$binfmt/qemu-$qemu" 2>/dev/null; then
+		[ ! -e "$binfmt/qemu-$qemu" ] || echo -1 >"$binfmt/qemu-$qemu"
+		cat "/usr/lib/binfmt.d/qemu-$qemu.conf" >$binfmt/register
+	fi
+fi
+
+cmake -S . -B "$build" --toolchain "$PWD/cmake/cross-toolchain.cmake" -DHOSTKIT_ARCH="$arch" \
+	-DHOSTKIT_WERROR="${WERROR:-ON}" -DBUILD_TESTING=ON
+cmake --build "$build" -j"$jobs"
+
+log=$build/ctest.log
+{
+	cd "$build"
+	HOSTKIT_REQUIRE_DEVICES=1 ctest --output-on-failure -j"$jobs" && status=0 || status=$?
+	echo $status >ctest.status
+} 2>&1 | tee "$log"
+if grep -Eq '\[  SKIPPED \]|\*\*\*Skipped|Not Run|NOT RUN' "$log"; then
+	echo "cross-check: some tests were skipped on $arch; every test must run" >&2
+	exit 1
+fi
+exit "$(cat "$build/ctest.status")"
