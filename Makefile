@@ -100,6 +100,12 @@ distcheck: dist
 	@scripts/install-deps.sh build test package
 	JOBS=$(JOBS) scripts/distcheck.sh $(DIST_BUILD)
 
+# The whole suite built for another Debian architecture (ARCH=i386, armhf,
+# arm64, s390x, ...) and run natively or under qemu-user, in build-cross-ARCH.
+.PHONY: cross-check
+cross-check:
+	scripts/cross-check.sh $(ARCH) build-cross-$(ARCH) $(JOBS)
+
 clean:
 	rm -rf $(BUILD) build-asan build-fuzz build-coverage build-lint build-deb \
-		build-dist fuzz-out
+		build-dist fuzz-out build-cross-*
