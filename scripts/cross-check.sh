@@ -32,32 +32,22 @@ esac
 packages="crossbuild-essential-$arch libgtest-dev:$arch libc6:$arch libstdc++6:$arch"
 [ -z "$qemu" ] || packages="$packages qemu-user-static"
 [ "$arch" != i386 ] || packages="$packages libc6-dbg:$arch"
-if [ "$(id -u)" = 0 ]; then
-	if ! dpkg --print-foreign-architectures | grep -qx "$arch" && [ "$arch" != "$build_arch" ]; then
-		dpkg --add-architecture "$arch"
-	fi
-	scripts/install-deps.sh build test package
-	missing=
-	for p in $packages; do
-		dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' ||
-			missing="$missing $p"
-	done
-	if [ -n "$missing" ]; then
-		apt-get update -q
-		DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
-	fi
-fi
+scripts/install-deps.sh build test package
+scripts/cross-deps.sh "$arch" "$packages"
 
 # A test that runs the tool, or a shell script that does, needs the kernel
-# to hand the foreign program to qemu. The static qemu needs no loader of
-# the build machine, which would otherwise object to the target's
-# libraries in LD_PRELOAD.
+# to hand the foreign program to qemu. It must be the static qemu: a
+# dynamic one starts with the build machine's loader, which objects on
+# standard error to the target's libraries in LD_PRELOAD.
 if [ -n "$qemu" ]; then
 	binfmt=/proc/sys/fs/binfmt_misc
+	entry=$binfmt/qemu-$qemu
+	conf=/usr/lib/binfmt.d/qemu-$qemu.conf
 	[ -e $binfmt/register ] || mount -t binfmt_misc binfmt_misc $binfmt
-	if ! grep -qx enabled "$binfmt/qemu-$qemu" 2>/dev/null; then
-		[ ! -e "$binfmt/qemu-$qemu" ] || echo -1 >"$binfmt/qemu-$qemu"
-		cat "/usr/lib/binfmt.d/qemu-$qemu.conf" >$binfmt/register
+	if ! grep -qx enabled "$entry" 2>/dev/null ||
+		! grep -qx "interpreter $(cut -d: -f7 "$conf")" "$entry"; then
+		[ ! -e "$entry" ] || echo -1 >"$entry"
+		cat "$conf" >$binfmt/register
 	fi
 fi
 
