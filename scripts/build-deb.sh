@@ -3,11 +3,13 @@
 # Build the Debian package from a copy of the project's files in OUT, so
 # that the build leaves nothing in the source tree, and hold the result to
 # lintian: any error or warning fails. The .deb files stay in OUT.
-# Usage: build-deb.sh OUT [JOBS]
+# Usage: build-deb.sh OUT [JOBS [ARCH]]
+# An ARCH other than the build machine's is cross-built, without the tests.
 set -eu
 cd "$(dirname "$0")/.."
 out=$1
 jobs=${2:-2}
+arch=${3:-$(dpkg --print-architecture)}
 src=$out/hostkit
 
 rm -rf "$src"
@@ -24,6 +26,13 @@ else
 	tar --anchored --exclude='./build*' --exclude=./fuzz-out --exclude=./.git -cf - . |
 		tar -xf - -C "$src"
 fi
-(cd "$src" && dpkg-buildpackage -us -uc -b -J"$jobs")
+cross=
+if [ "$arch" != "$(dpkg --print-architecture)" ]; then
+	cross="-a$arch -Pcross,nocheck"
+	# dpkg-shlibdeps reads the dependencies from the target's C library.
+	scripts/cross-deps.sh "$arch" "crossbuild-essential-$arch libc6:$arch"
+fi
+# shellcheck disable=SC2086 # cross holds several options or none
+(cd "$src" && dpkg-buildpackage -us -uc -b -J"$jobs" $cross)
 lintian --fail-on error,warning --display-info "$out"/hostkit_*.changes
 ls "$out"/*.deb
