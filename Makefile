@@ -81,12 +81,13 @@ bench:
 	bench/run.sh $(BENCH_BUILD)
 
 # The Debian package, built from a copy of the project's files in
-# $(DEB_BUILD), where the .deb is left; lintian must pass it.
+# $(DEB_BUILD), where the .deb is left; lintian must pass it. ARCH=A
+# cross-builds it for another Debian architecture.
 DEB_BUILD ?= build-deb
 .PHONY: deb
 deb:
 	@scripts/install-deps.sh deb
-	scripts/build-deb.sh $(DEB_BUILD) $(JOBS)
+	scripts/build-deb.sh $(DEB_BUILD) $(JOBS) $(ARCH)
 
 # Releases: the source tarball and its checksum in $(DIST_BUILD), then the
 # proof that the tarball alone builds, passes its tests and installs.
