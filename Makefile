@@ -84,12 +84,13 @@ bench:
 	bench/run.sh $(BENCH_BUILD)
 
 # The Debian package, built from a copy of the project's files in
-# $(DEB_BUILD), where the .deb is left; lintian must pass it.
+# $(DEB_BUILD), where the .deb is left; lintian must pass it. ARCH=A
+# cross-builds it for another Debian architecture.
 DEB_BUILD ?= build-deb
 .PHONY: deb
 deb:
 	@scripts/install-deps.sh deb
-	scripts/build-deb.sh $(DEB_BUILD) $(JOBS)
+	scripts/build-deb.sh $(DEB_BUILD) $(ARCH)
 
 # Releases: the source tarball and its checksum in $(DIST_BUILD), then the
 # proof that the tarball alone builds, passes its tests and installs.
@@ -102,6 +103,12 @@ dist:
 distcheck: dist
 	@scripts/install-deps.sh build test package
 	scripts/distcheck.sh $(DIST_BUILD)
+
+# The whole suite built for another Debian architecture (ARCH=i386, armhf,
+# arm64, s390x, ...) and run natively or under qemu-user, in build-cross-ARCH.
+.PHONY: cross-check
+cross-check:
+	scripts/cross-check.sh $(ARCH) build-cross-$(ARCH)
 
 clean:
 	rm -rf $(BUILD) $(CHECK_BUILD) $(BENCH_BUILD) $(DEB_BUILD) $(DIST_BUILD) \

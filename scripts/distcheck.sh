@@ -37,9 +37,9 @@ snapshot >"$work/before"
 
 echo "== distcheck: build $tarball out of tree"
 cmake -S "$src" -B "$build" -DCMAKE_INSTALL_PREFIX=/usr -DHOSTKIT_WERROR=ON -DBUILD_TESTING=ON
-cmake --build "$build" -j"${JOBS:-2}"
+cmake --build "$build" -j"${JOBS:-$(nproc)}"
 echo "== distcheck: test suite"
-(cd "$build" && ctest --output-on-failure -j"${JOBS:-2}")
+(cd "$build" && ctest --output-on-failure -j"${JOBS:-$(nproc)}")
 echo "== distcheck: install into a scratch DESTDIR"
 sh "$src/tests/package/install_test.sh" "$build" /usr "$version" "$src"
 

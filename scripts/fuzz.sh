@@ -8,7 +8,7 @@ total=${1:-300}
 build=${FUZZ_BUILD:-build-fuzz}
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DHOSTKIT_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" -j2
+cmake --build "$build" -j"${JOBS:-$(nproc)}"
 
 # The list comes from fuzz/CMakeLists.txt, written out by the configure step.
 targets=$(cat "$build/fuzz_targets.txt")

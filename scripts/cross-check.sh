@@ -1,0 +1,60 @@
+#!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
+# Build the project and its test suite for another Debian architecture and
+# run the whole suite there: natively where the kernel runs the target's
+# programs (i386 on amd64), under qemu-user otherwise. As root it first
+# installs what it needs through multiarch, beside the native packages.
+# Device tests must run: HOSTKIT_REQUIRE_DEVICES=1 makes one that cannot
+# get a loop device fail.
+# Usage: cross-check.sh ARCH [BUILD_DIR]   (JOBS in the environment, else one a processor)
+# WERROR=OFF in the environment lets warnings pass.
+set -eu
+cd "$(dirname "$0")/.."
+arch=${1:?usage: cross-check.sh ARCH [BUILD_DIR]}
+build=${2:-build-cross-$arch}
+jobs=${JOBS:-$(nproc)}
+
+build_arch=$(dpkg --print-architecture)
+cpu=$(dpkg-architecture -a"$arch" -qDEB_HOST_GNU_CPU 2>/dev/null)
+# qemu names a few processors differently from the GNU triplet.
+case $cpu in
+arm) qemu=arm ;;
+powerpc64le) qemu=ppc64le ;;
+*) qemu=$cpu ;;
+esac
+case $build_arch:$arch in
+"$arch:$arch" | amd64:i386) qemu= ;;
+esac
+
+# The target's compilers and libraries, its C and C++ run-time libraries
+# for running what is built, and the native tools of `make check`.
+# Valgrind, which runs i386 programs on amd64, wants that C library's
+# symbols; it cannot run an emulated architecture's programs at all.
+packages="crossbuild-essential-$arch libgtest-dev:$arch libc6:$arch libstdc++6:$arch"
+[ -z "$qemu" ] || packages="$packages qemu-user-static"
+[ "$arch" != i386 ] || packages="$packages libc6-dbg:$arch"
+scripts/install-deps.sh build test package
+scripts/cross-deps.sh "$arch" "$packages"
+
+# A test that runs the tool, or a shell script that does, needs the kernel
+# to hand the foreign program to qemu. It must be the static qemu: a
+# dynamic one starts with the build machine's loader, which objects on
+# standard error to the target's libraries in LD_PRELOAD.
+if [ -n "$qemu" ]; then
+	binfmt=/proc/sys/fs/binfmt_misc
+	entry=$binfmt/qemu-$qemu
+	conf=/usr/lib/binfmt.d/qemu-$qemu.conf
+	[ -e $binfmt/register ] || mount -t binfmt_misc binfmt_misc $binfmt
+	if ! grep -qx enabled "$entry" 2>/dev/null ||
+		! grep -qx "interpreter $(cut -d: -f7 "$conf")" "$entry"; then
+		[ ! -e "$entry" ] || echo -1 >"$entry"
+		cat "$conf" >$binfmt/register
+	fi
+fi
+
+cmake -S . -B "$build" --toolchain "$PWD/cmake/cross-toolchain.cmake" -DHOSTKIT_ARCH="$arch" \
+	-DHOSTKIT_WERROR="${WERROR:-ON}" -DBUILD_TESTING=ON
+cmake --build "$build" -j"$jobs"
+
+cd "$build"
+HOSTKIT_REQUIRE_DEVICES=1 ctest --output-on-failure --no-tests=error -j"$jobs"
