@@ -51,6 +51,7 @@ int read_integer(const char *text, uintmax_t *value, const char **end)
 	char *stop = nullptr;
 	errno = 0;
 	*value = strtoumax(text, &stop, 0);
+	*end = stop;
 	if (stop == text)
 		return -EINVAL;
 	// The conversion negates after a '-', which can only be the sign in
@@ -60,7 +61,6 @@ int read_integer(const char *text, uintmax_t *value, const char **end)
 			return -EINVAL;
 	if ((*value == 0 || *value == UINTMAX_MAX) && errno)
 		return -errno;
-	*end = stop;
 	return 0;
 }
 

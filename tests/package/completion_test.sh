@@ -9,6 +9,7 @@
 tool=$2
 
 # Outside a completion bash has no compopt: note what was asked of it.
+# shellcheck disable=SC2317 # called by the completion function
 compopt() { compopts+=" $*"; }
 
 # replies WORD...: what completing the last word offers, sorted, on one line;
