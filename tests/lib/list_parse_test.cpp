@@ -44,13 +44,7 @@ const char *shown(const char *text)
 TEST(ListToIds, TokensCapacityAndCodes)
 {
 	// clang-format off
-	const struct {
-		const char *list;
-		size_t capacity;
-		int rc;
-		const char *calls;
-		std::vector<int> ids;
-	} cases[] = {
+	const struct { const char *list; size_t capacity; int rc; const char *calls; std::vector<int> ids; } cases[] = {
 		{"a,b", 2, 2, "0:a|2:b", {101, 101}}, {"a,b,c", 2, -2, "0:a|2:b", {101, 101}},
 		{"ab", 1, 1, "0:ab", {102}},
 		{"a,,b", 1, -2, "0:a", {101}}, // full before the empty token
@@ -84,13 +78,8 @@ TEST(ListToIds, BadArgumentsCallNothing)
 TEST(ListAppendIds, AppendReplaceAndCount)
 {
 	// clang-format off
-	const struct {
-		const char *list;
-		size_t count_before, capacity;
-		int rc;
-		size_t count_after, first; // first: the element the writes start at
-		std::vector<int> written;
-	} cases[] = {
+	// first: the element the writes start at.
+	const struct { const char *list; size_t count_before, capacity; int rc; size_t count_after, first; std::vector<int> written; } cases[] = {
 		{"+7,8", 3, 8, 2, 5, 3, {7, 8}}, {"7", 3, 8, 1, 1, 0, {7}},
 		{"+-5", 0, 8, 1, 1, 0, {-5}}, {"+7", 9, 8, -1, 9, 0, {}}, {"7", 9, 8, -1, 9, 0, {}},
 		{"+7", 8, 8, -1, 8, 0, {}}, // no room left: bad arguments, not full
@@ -129,11 +118,8 @@ TEST(ListAppendIds, NullArrayOrCount)
 TEST(ListSetBits, BitPositionsAndStops)
 {
 	// clang-format off
-	const struct {
-		const char *list;
-		int rc;
-		std::vector<unsigned char> bytes; // from 0x00 0x00 0x00 0x80
-	} cases[] = {
+	// bytes: from 0x00 0x00 0x00 0x80.
+	const struct { const char *list; int rc; std::vector<unsigned char> bytes; } cases[] = {
 		{"0,9", 0, {0x01, 0x02, 0x00, 0x80}}, {"7,8,24", 0, {0x80, 0x01, 0x00, 0x81}},
 		{"0,9,-3,17", -3, {0x01, 0x02, 0x00, 0x80}}, {"1,,2", -1, {0x02, 0x00, 0x00, 0x80}},
 		{"", 0, {0x00, 0x00, 0x00, 0x80}},
@@ -154,11 +140,8 @@ TEST(ListSetBits, BitPositionsAndStops)
 TEST(ListToMask, OredIntoTheGivenMask)
 {
 	// clang-format off
-	const struct {
-		const char *list;
-		int rc;
-		uint32_t mask; // from 0x10
-	} cases[] = {
+	// mask: from 0x10.
+	const struct { const char *list; int rc; uint32_t mask; } cases[] = {
 		{"0x1,0x4", 0, 0x15}, {"1,-7,4", -7, 0x11}, {",1", -1, 0x10}, {"", 0, 0x10},
 	};
 	// clang-format on
@@ -176,10 +159,8 @@ TEST(ListToMask, OredIntoTheGivenMask)
 TEST(ReadIntRange, FormsFailuresAndLimits)
 {
 	// clang-format off
-	const struct {
-		const char *text;
-		int rc, lower, upper, error; // from lower 111, upper 222, errno EBUSY
-	} cases[] = {
+	// From lower 111, upper 222 and errno EBUSY.
+	const struct { const char *text; int rc, lower, upper, error; } cases[] = {
 		{nullptr, 0, 111, 222, EBUSY}, {"5", 0, 5, 5, 0}, {"5:9", 0, 5, 9, 0},
 		{"5-9", 0, 5, 9, 0}, {":9", 0, 7, 9, 0}, {"5:", 0, 5, 0, 0}, {"-5", 0, -5, -5, 0},
 		{"5--3", 0, 5, -3, 0}, {" 5", 0, 5, 5, 0}, {"5x", 0, 5, 5, 0}, {"5-", -1, 5, 0, 0},
