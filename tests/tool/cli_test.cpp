@@ -121,19 +121,16 @@ TEST(CommandLine, EveryRefusedSizeText)
 		refused.emplace_back(text, EINVAL_TEXT);
 	for (const out_of_range_size &size : OUT_OF_RANGE_SIZES)
 		refused.emplace_back(size.text, ERANGE_TEXT);
-	std::vector<tool_case> cases;
 	for (const auto &[text, error] : refused) {
-		cases.push_back({.status = 1,
-				 .err = PARSE + "offset: '" + text + error,
-				 .argv = {"-o", text, NODEV}});
-		cases.push_back({.status = 1,
-				 .err = PARSE + "length: '" + text + error,
-				 .argv = {NODEV, "--length", text}});
-		cases.push_back({.status = 1,
-				 .err = PARSE + "step: '" + text + error,
-				 .argv = {"--step=" + text, NODEV}});
+		const std::pair<std::string, std::vector<std::string>> forms[] = {
+			{"offset", {"-o", text, NODEV}},
+			{"length", {NODEV, "--length", text}},
+			{"step", {"--step=" + text, NODEV}}};
+		for (const auto &[name, argv] : forms)
+			expect_run({.status = 1,
+				    .err = PARSE + name + ": '" + text + error,
+				    .argv = argv});
 	}
-	expect_runs(cases);
 }
 
 TEST(CommandLine, NamesItselfAsInvoked)
@@ -190,12 +187,8 @@ TEST(CommandLine, NotABlockDevice)
 	ASSERT_EQ(mkfifo(odd_fifo.c_str(), 0600), 0) << strerror(errno);
 	const std::string not_block = ": not a block device\n",
 			  missing = ": No such file or directory\n";
-	const struct {
-		std::string path;
-		bool opened;
-		std::string err;
-	} cases[] = {
-		// clang-format off
+	// clang-format off
+	const struct { std::string path; bool opened; std::string err; } cases[] = {
 		{regular.path, true, "sectrim: " + regular.path + not_block},
 		{"/dev/null", false, "sectrim: /dev/null" + not_block},
 		{"/dev/zero", false, "sectrim: /dev/zero" + not_block},
@@ -206,8 +199,8 @@ TEST(CommandLine, NotABlockDevice)
 		{odd_file, true, "sectrim: " + odd_file + not_block},
 		{odd_fifo, false, "sectrim: " + odd_fifo + not_block},
 		{odd_missing, true, "sectrim: cannot open " + odd_missing + missing},
-		// clang-format on
 	};
+	// clang-format on
 	for (const auto &c : cases)
 		for (const char *mode : {"-v", "-z", "-s"})
 			expect_run({.status = 1,
@@ -224,22 +217,16 @@ TEST(CommandLine, NotABlockDevice)
 
 TEST(ProgressDue, AWholeSecondMustHavePassed)
 {
-	const struct {
-		timeval last, now;
-		bool due;
-	} cases[] = {
-		// clang-format off
+	// clang-format off
+	const struct { timeval last, now; bool due; } cases[] = {
 		{{5, 900000}, {6, 500000}, false}, // seconds up by one, microseconds down
-		{{5, 200000}, {6, 400000}, true},
+		{{5, 200000}, {6, 400000}, true}, {{5, 500000}, {6, 499999}, false}, {{5, 500000}, {5, 999999}, false},
 		{{5, 900000}, {7, 100000}, true}, // seconds up by two
 		{{5, 500000}, {6, 500000}, true}, // exactly one second
-		{{5, 500000}, {6, 499999}, false},
-		{{5, 500000}, {5, 999999}, false},
 		{{0, 0}, {0, 0}, false}, // an unreadable clock never makes a line due
-		{{-1, 0}, {0, 0}, true}, // signed comparisons
-		{{6, 0}, {5, 0}, false},
-		// clang-format on
+		{{-1, 0}, {0, 0}, true}, {{6, 0}, {5, 0}, false}, // signed comparisons
 	};
+	// clang-format on
 	for (const auto &c : cases)
 		EXPECT_EQ(progress_due(&c.last, &c.now), c.due)
 			<< c.last.tv_sec << "." << c.last.tv_usec << " -> " << c.now.tv_sec << "."

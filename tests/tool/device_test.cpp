@@ -120,7 +120,8 @@ TEST_F(Device, NoDescriptorAboveTheStandardStreams)
 		STDOUT_CLOSED);
 	EXPECT_EQ(r.status, 1) << r.err;
 	EXPECT_EQ(r.err, "sectrim: " + dev.path +
-			 ": cannot move the descriptor above the standard streams: Invalid argument\n");
+				 ": cannot move the descriptor above the standard streams: Invalid "
+				 "argument\n");
 	EXPECT_TRUE(check_contents(dev, 0, 0));
 }
 #endif

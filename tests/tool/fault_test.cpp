@@ -138,33 +138,35 @@ TEST_F(Faults, DelayedRequestsAreStampedInOrder)
 // Wherever a request fails and whatever the kernel answers, the run stops
 // right there with status 1 and one diagnostic carrying the system's error
 // text, issues nothing more and reports nothing. Discard and zero-fill
-// reach the real device, so it also shows that the chunks before the
-// failure were done and nothing after it.
+// reach the real device, which shows that the chunks before the failure
+// were done and nothing after it.
 struct mode_column {
 	const char *flag, *request, *logged;
 	bool real; // a loop device cannot securely discard: faked
 };
 constexpr mode_column MODES[] = {
-	{"", "BLKDISCARD", "DISCARD", true},
-	{"-z ", "BLKZEROOUT", "ZEROOUT", true},
-	{"-s ", "BLKSECDISCARD", "SECDISCARD", false},
+	{"-v ", "BLKDISCARD", "DISCARD", true},
+	{"-v -z ", "BLKZEROOUT", "ZEROOUT", true},
+	{"-v -s ", "BLKSECDISCARD", "SECDISCARD", false},
 };
 constexpr int ERRORS[] = {EIO, EOPNOTSUPP, EINVAL};
 
-const std::string FAILED_IOCTL = " ioctl failed: ";
+std::string failed(const char *request, int error)
+{
+	return std::string("sectrim: DEV: ") + request + " ioctl failed: " + strerror(error) + "\n";
+}
 
 // Modes x {first, middle, last} of five 128 KiB chunks from 64 KiB on x errno.
 TEST_F(Faults, FailingRequestMatrix)
 {
 	constexpr uint64_t OFFSET = 64 << 10, STEP = 128 << 10, CHUNKS = 5;
-	for (const mode_column &mode : MODES) {
-		const std::string v = std::string("-v ") + mode.flag, failed = FAILED_IOCTL;
+	for (const mode_column &mode : MODES)
 		for (uint64_t fail_at : {uint64_t{1}, (CHUNKS + 1) / 2, CHUNKS})
 			for (int error : ERRORS) {
-				tool_case c = {.args = v + "-o 65536 -p 131072 DEV",
+				tool_case c = {.args = mode.flag +
+						       std::string("-o 65536 -p 131072 DEV"),
 					       .status = 1,
-					       .err = "sectrim: DEV: " + std::string(mode.request) +
-						      failed + strerror(error) + "\n",
+					       .err = failed(mode.request, error),
 					       .faults = fail(static_cast<int>(fail_at), error) +
 							 (mode.real ? "" : " FAULT_FAKE=1"),
 					       .calls = "GETSIZE64 SSZGET",
@@ -178,49 +180,43 @@ TEST_F(Faults, FailingRequestMatrix)
 				}
 				expect_run(c, &dev, true);
 			}
-	}
 }
 
 // Modes x {size, sector size} request x errno: the run ends before any data
 // request, with nothing faked that could hide a stray one.
 TEST_F(Faults, FailingGeometryMatrix)
 {
-	const struct {
-		const char *which, *request, *calls;
-	} geometry[] = {{"size", "BLKGETSIZE64", "GETSIZE64"},
-			{"sector", "BLKSSZGET", "GETSIZE64 SSZGET"}};
-	for (const mode_column &mode : MODES) {
-		const std::string v = std::string("-v ") + mode.flag, failed = FAILED_IOCTL;
+	// clang-format off
+	const struct { const char *which, *request, *calls; } geometry[] = {
+		{"size", "BLKGETSIZE64", "GETSIZE64"}, {"sector", "BLKSSZGET", "GETSIZE64 SSZGET"}};
+	// clang-format on
+	for (const mode_column &mode : MODES)
 		for (const auto &g : geometry)
 			for (int error : ERRORS)
-				expect_run({.args = v + "DEV",
+				expect_run({.args = mode.flag + std::string("DEV"),
 					    .status = 1,
-					    .err = "sectrim: DEV: " + std::string(g.request) +
-						   failed + strerror(error) + "\n",
+					    .err = failed(g.request, error),
 					    .faults = std::string("FAULT_FAIL_GEOMETRY=") +
 						      g.which +
 						      " FAULT_ERRNO=" + std::to_string(error),
 					    .calls = g.calls},
 					   &dev, true);
-	}
 }
 
 // The kernel never reports a sector size of 0 or below, but every check
 // divides by it: refused before any of them, with any range.
 TEST_F(Faults, SectorSizeBelowOne)
 {
-	for (const mode_column &mode : MODES) {
-		const std::string v = std::string("-v ") + mode.flag;
+	for (const mode_column &mode : MODES)
 		for (int sector : {0, -1, -512, INT_MIN})
 			for (const char *range : {"", "-l 0 ", "-o 1M -p 4096 "})
-				expect_run({.args = v + range + "DEV",
+				expect_run({.args = mode.flag + std::string(range) + "DEV",
 					    .status = 1,
 					    .err = "sectrim: DEV: invalid sector size " +
 						   std::to_string(sector) + "\n",
 					    .faults = "FAULT_SECTOR=" + std::to_string(sector),
 					    .calls = "GETSIZE64 SSZGET"},
 					   &dev, true);
-	}
 }
 
 } // namespace

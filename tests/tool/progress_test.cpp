@@ -117,14 +117,13 @@ TEST_F(Progress, SlowStepsReportAtMostOncePerSecond)
 
 TEST_F(Progress, OnlyVerboseSteppedRunsReadTheClockPerChunk)
 {
-	const struct {
-		const char *args;
-		size_t readings, lines;
-	} cases[] = {
+	// clang-format off
+	const struct { const char *args; size_t readings, lines; } cases[] = {
 		{"-l 4M -p 1M", 1, 0}, // quiet: the reading before the walk
 		{"-v -l 4M", 1, 1},    // one request, one final line
 		{"-v -z -l 4M -p 1M", 5, 1},
 	};
+	// clang-format on
 	for (const auto &c : cases) {
 		const tool_result r = run(c.args, "");
 		EXPECT_EQ(r.status, 0) << c.args << ": " << r.err;
