@@ -8,31 +8,24 @@
 #include <cstring>
 #include <string>
 
-// Take the next piece up to a 0x01 byte (or the end), without NULs, so
-// that each piece can be handed over as a C string.
-inline std::string take_piece(const uint8_t **data, size_t *size)
-{
-	std::string piece;
-	while (*size) {
-		uint8_t c = **data;
-		(*data)++;
-		(*size)--;
-		if (c == 0x01)
-			break;
-		if (c)
-			piece += static_cast<char>(c);
-	}
-	return piece;
-}
-
+// The next byte, 0 past the end.
 inline uint8_t take_byte(const uint8_t **data, size_t *size)
 {
 	if (!*size)
 		return 0;
-	uint8_t c = **data;
-	(*data)++;
 	(*size)--;
-	return c;
+	return *(*data)++;
+}
+
+// The next piece up to a 0x01 byte or the end, without NULs, so that it
+// can be handed over as a C string.
+inline std::string take_piece(const uint8_t **data, size_t *size)
+{
+	std::string piece;
+	for (uint8_t c; *size && (c = take_byte(data, size)) != 0x01;)
+		if (c)
+			piece += static_cast<char>(c);
+	return piece;
 }
 
 // An exact-size heap copy, so that AddressSanitizer sees a read past the end.
