@@ -22,6 +22,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <utility>
 
 namespace {
 
@@ -108,10 +109,8 @@ tool_result run_program(const char *path, const std::vector<std::string> &argv,
 	if (target == STDERR_CLOSED)
 		posix_spawn_file_actions_addclose(&actions, 2);
 	// The reader gone, and SIGPIPE ignored, which the child inherits.
-	if (target == STDOUT_BROKEN_PIPE) {
-		close(out[0]);
-		out[0] = -1;
-	}
+	if (target == STDOUT_BROKEN_PIPE)
+		close(std::exchange(out[0], -1));
 	void (*pipe_signal)(int) =
 		signal(SIGPIPE, target == STDOUT_BROKEN_PIPE ? SIG_IGN : SIG_DFL);
 	pid_t pid;
@@ -281,4 +280,10 @@ void expect_run(const tool_case &c, const loop_device *dev, bool patterned, cons
 	if (patterned) {
 		EXPECT_TRUE(check_contents(*dev, c.zero_at, c.zero_length, c.any_inside)) << what;
 	}
+}
+
+void expect_runs(const std::vector<tool_case> &cases, const loop_device *dev, bool patterned)
+{
+	for (const tool_case &c : cases)
+		expect_run(c, dev, patterned);
 }

@@ -97,3 +97,5 @@ struct tool_case {
 // with patterned, fill the device first and check it afterwards.
 void expect_run(const tool_case &c, const loop_device *dev = nullptr, bool patterned = false,
 		const std::string &note = "");
+void expect_runs(const std::vector<tool_case> &cases, const loop_device *dev = nullptr,
+		 bool patterned = false);

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The tool before it has a device: help, version, usage errors, size
-// options, the order in which options take effect, paths that are not block
-// devices, output streams that fail, and the pacing rule of report lines.
+// options and their order, paths that are not block devices, failing
+// output streams, and the pacing rule of report lines.
 #include "device_range.h"
 #include "refused_sizes.h"
 #include "runner.h"
@@ -42,12 +42,6 @@ const std::string NODEV = "/nonexistent/hostkit-test-device";
 const std::string ND = " " + NODEV + " ";
 const std::string PARSE = "sectrim: failed to parse ", EINVAL_TEXT = "': Invalid argument\n",
 		  ERANGE_TEXT = "': Numerical result out of range\n";
-
-void expect_runs(const std::vector<tool_case> &cases)
-{
-	for (const tool_case &c : cases)
-		expect_run(c);
-}
 
 // clang-format off
 TEST(CommandLine, HelpAndVersion)
@@ -111,9 +105,8 @@ TEST(CommandLine, HelpOnFailingOutput)
 }
 // clang-format on
 
-// Every text the size parser refuses, through each size option, written
-// short, long, and long with '=': the diagnostic quotes the text as given
-// and ends with the system's error text.
+// Every text the size parser refuses, through each size option, short, long
+// and long with '=': the text quoted as given, then the system's error.
 TEST(CommandLine, EveryRefusedSizeText)
 {
 	std::vector<std::pair<std::string, std::string>> refused;
@@ -160,9 +153,8 @@ std::string logged(std::string path)
 	return path;
 }
 
-// Paths that are not block devices, which need no privilege to try. Nodes
-// whose opening has effects of its own (FIFOs, character devices, sockets)
-// are refused without being opened; the rest are found out after open().
+// Paths that are not block devices. Nodes whose opening has effects of its
+// own (FIFOs, character devices, sockets) are refused unopened.
 TEST(CommandLine, NotABlockDevice)
 {
 	temp_file regular, fifo, socket_path;

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Progress lines of verbose stepped runs, replayed from the clock readings
-// the fault library logs: a line is due once a whole second has passed
-// since the last one, so the expected lines follow from the very times the
-// tool saw and no test depends on how fast the machine is.
+// the fault library logs (a line is due a whole second after the last), so
+// that no test depends on how fast the machine is.
 #include "device.h"
 #include "runner.h"
 
@@ -93,9 +92,8 @@ protected:
 	}
 };
 
-// About three seconds of 100 ms requests, read as they come as a log would
-// be: several lines, at least a second apart, each starting where
-// the one before ended, and the first arriving while the work goes on.
+// About three seconds of 100 ms requests: several lines, each starting
+// where the one before ended, the first arriving while the work goes on.
 TEST_F(Progress, SlowStepsReportAtMostOncePerSecond)
 {
 	const tool_result r = run("-v -o 1M -l 30M -p 1M", "FAULT_DELAY_MS=100");
