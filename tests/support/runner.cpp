@@ -91,11 +91,11 @@ tool_result run_program(const char *path, const std::vector<std::string> &argv,
 
 	// Standard error to a memory file, which never blocks the child;
 	// standard output through a pipe read as it comes, or as asked.
-	tool_result result = {-1, 0, "", ""};
+	tool_result result = {-1, "", ""};
 	const int errs = memfd_create("tool-stderr", MFD_CLOEXEC);
 	int out[2] = {-1, -1};
 	if (errs < 0 || pipe2(out, O_CLOEXEC) != 0)
-		return {-1, 0, "", std::string("<memfd_create or pipe: ") + strerror(errno) + ">"};
+		return {-1, "", std::string("<memfd_create or pipe: ") + strerror(errno) + ">"};
 	posix_spawn_file_actions_t actions;
 	posix_spawn_file_actions_init(&actions);
 	posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -140,8 +140,6 @@ tool_result run_program(const char *path, const std::vector<std::string> &argv,
 			;
 		if (WIFEXITED(wstatus))
 			result.status = WEXITSTATUS(wstatus);
-		else if (WIFSIGNALED(wstatus))
-			result.signal = WTERMSIG(wstatus);
 		char buf[4096];
 		lseek(errs, 0, SEEK_SET);
 		for (ssize_t n; (n = read(errs, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR);)

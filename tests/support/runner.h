@@ -12,7 +12,6 @@ struct loop_device;
 
 struct tool_result {
 	int status; // exit status; -1 when a signal ended the process
-	int signal; // the signal that ended it, else 0
 	std::string out, err;
 	// First output's arrival, in us of the fault log's clock; -1: none.
 	int64_t first_out_us = -1;
@@ -50,8 +49,7 @@ struct temp_file {
 	temp_file &operator=(const temp_file &) = delete;
 };
 
-// Environment entries that preload the fault library logging to log_path,
-// then settings ("FAULT_FAKE=1", ...).
+// Environment that preloads the fault library logging to log_path, then settings.
 std::vector<std::string> fault_env(const std::string &log_path,
 				   const std::vector<std::string> &settings = {});
 
@@ -69,7 +67,6 @@ struct fault_event {
 // The log's lines in order; one that does not parse becomes "BAD: <line>".
 std::vector<fault_event> read_fault_log(const std::string &path);
 
-// A text split at blanks.
 std::vector<std::string> words(const std::string &text);
 
 // One run and what must come of it. In args, out, err and requests "DEV"
