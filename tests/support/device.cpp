@@ -16,6 +16,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -30,8 +31,7 @@ constexpr int ATTACH_TRIES = 50;
 	return ::testing::AssertionFailure() << what << ": " << strerror(errno);
 }
 
-// Bind a free loop device to backing_fd, with autoclear and the given
-// flags; its descriptor, or -1.
+// Bind a free loop device to backing_fd with autoclear and flags; its fd or -1.
 int bind_free_device(int backing_fd, int sector_size, uint32_t flags, std::string *path,
 		     std::string *why)
 {
@@ -55,15 +55,13 @@ int bind_free_device(int backing_fd, int sector_size, uint32_t flags, std::strin
 			nanosleep(&pause, nullptr);
 			continue;
 		}
-		loop_config config;
-		memset(&config, 0, sizeof config);
+		loop_config config = {};
 		config.fd = static_cast<uint32_t>(backing_fd);
 		config.block_size = static_cast<uint32_t>(sector_size);
 		config.info.lo_flags = LO_FLAGS_AUTOCLEAR | flags;
 		if (ioctl(fd, LOOP_CONFIGURE, &config) != 0) {
 			*why = "LOOP_CONFIGURE " + *path + ": " + strerror(errno);
-			close(fd);
-			fd = -1;
+			close(std::exchange(fd, -1));
 			if (errno != EBUSY)
 				break;
 			nanosleep(&pause, nullptr);
@@ -83,8 +81,7 @@ const std::vector<uint8_t> &pattern_prefix(uint64_t size)
 	return pattern;
 }
 
-// A buffer for O_DIRECT transfers of the whole device, which a test keeps
-// small enough to fit in memory on any target.
+// A buffer for O_DIRECT transfers of the whole device, small on any target.
 struct free_deleter {
 	void operator()(void *p) const { free(p); }
 };
