@@ -17,8 +17,7 @@ inline uint8_t take_byte(const uint8_t **data, size_t *size)
 	return *(*data)++;
 }
 
-// The next piece up to a 0x01 byte or the end, without NULs, so that it
-// can be handed over as a C string.
+// The next piece up to a 0x01 byte or the end, NULs dropped: a C string.
 inline std::string take_piece(const uint8_t **data, size_t *size)
 {
 	std::string piece;
@@ -37,8 +36,7 @@ struct heap_text {
 	heap_text &operator=(const heap_text &) = delete;
 };
 
-// A property of the target that does not hold: stop, so that the fuzzer
-// keeps the input.
+// A property that does not hold: abort, so that the fuzzer keeps the input.
 inline void fail_if(bool broken)
 {
 	if (broken)
