@@ -14,8 +14,7 @@
 
 namespace {
 
-// A heap copy of exactly the text and its terminator, so that the sanitizer
-// catches a read past the end.
+// An exact-size heap copy, so that the sanitizer catches a read past the end.
 std::unique_ptr<char[]> exact_copy(const char *text)
 {
 	size_t size = strlen(text) + 1;

@@ -128,8 +128,7 @@ const fault_config &config()
 	return c;
 }
 
-// One write(2) per line on an O_APPEND descriptor, so lines never tear or
-// interleave, even between processes sharing a log.
+// One write(2) per line on O_APPEND: lines never tear, even across processes.
 void log_line(const char *format, ...)
 {
 	if (config().log_fd < 0)
@@ -229,13 +228,11 @@ extern "C" int open64(const char *path, int flags, ...)
 	return real_open64()(path, flags, mode);
 }
 
-// The headers map open to open64 under 64-bit file offsets, so the plain
-// name is given by its symbol.
+// open is open64 under 64-bit offsets: the plain name is given by its symbol.
 extern "C" int open_plain(const char *path, int flags, ...) __asm__("open")
 	__attribute__((alias("open64"), nonnull(1)));
 
-// The reading is logged as the program sees it, to the microsecond, so that
-// tests can replay the program's pacing from the log.
+// Readings logged to the microsecond, so that tests can replay the pacing.
 extern "C" int clock_gettime(clockid_t id, timespec *ts) noexcept
 {
 	// Benchmarks count instructions through here: stay out of the way.

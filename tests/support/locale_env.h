@@ -11,11 +11,9 @@ inline constexpr char COMMA_LOCALE[] = "de_DE.UTF-8";
 inline constexpr char MULTIBYTE_POINT_LOCALE[] = "ps_AF.UTF-8";
 inline constexpr char MULTIBYTE_POINT[] = "\xd9\xab";
 
-// Switch this process to the named test locale for every category; a
-// failure when it cannot be built or loaded.
+// Switch to the named test locale for every category; a failure if unloadable.
 ::testing::AssertionResult use_test_locale(const char *name);
 
-// Back to the C locale.
 void use_c_locale();
 
 // Tests that start, and leave, in the C locale whatever the one before did.

@@ -92,8 +92,7 @@ TEST(CommandLine, SizeOptionsFailBeforeTheDeviceIsOpened)
 	});
 }
 
-// The exit-time check turns a lost write into status 1, and a reader that
-// went away is no failure.
+// The exit-time check makes a lost write status 1; a reader gone is no failure.
 TEST(CommandLine, HelpOnFailingOutput)
 {
 	expect_runs({
@@ -181,15 +180,11 @@ TEST(CommandLine, NotABlockDevice)
 			  missing = ": No such file or directory\n";
 	// clang-format off
 	const struct { std::string path; bool opened; std::string err; } cases[] = {
-		{regular.path, true, "sectrim: " + regular.path + not_block},
-		{"/dev/null", false, "sectrim: /dev/null" + not_block},
-		{"/dev/zero", false, "sectrim: /dev/zero" + not_block},
-		{fifo.path, false, "sectrim: " + fifo.path + not_block},
+		{regular.path, true, "sectrim: " + regular.path + not_block}, {"/dev/null", false, "sectrim: /dev/null" + not_block},
+		{"/dev/zero", false, "sectrim: /dev/zero" + not_block}, {fifo.path, false, "sectrim: " + fifo.path + not_block},
 		{socket_path.path, false, "sectrim: " + socket_path.path + not_block},
-		{NODEV, true, "sectrim: cannot open " + NODEV + missing},
-		{"/", true, "sectrim: cannot open /: Is a directory\n"},
-		{odd_file, true, "sectrim: " + odd_file + not_block},
-		{odd_fifo, false, "sectrim: " + odd_fifo + not_block},
+		{NODEV, true, "sectrim: cannot open " + NODEV + missing}, {"/", true, "sectrim: cannot open /: Is a directory\n"},
+		{odd_file, true, "sectrim: " + odd_file + not_block}, {odd_fifo, false, "sectrim: " + odd_fifo + not_block},
 		{odd_missing, true, "sectrim: cannot open " + odd_missing + missing},
 	};
 	// clang-format on

@@ -30,7 +30,8 @@ TEST_F(Device, ChangesExactlyTheRange)
 	const std::string
 		Z = "DEV: Zero-filled ",
 		D = "DEV: Discarded ", ALIGN = " is not aligned to sector size ",
-		SECDISCARD = "sectrim: DEV: BLKSECDISCARD ioctl failed: Operation not supported\n";
+		SECDISCARD = "sectrim: DEV: BLKSECDISCARD ioctl failed: Operation not supported\n",
+		BEYOND = "sectrim: DEV: offset is greater than device size\n";
 	// clang-format off
 	const tool_case cases[] = {
 		{.args = "-z -o 1M -l 2M DEV", .zero_at = MiB, .zero_length = 2 * MiB},
@@ -53,18 +54,15 @@ TEST_F(Device, ChangesExactlyTheRange)
 		{"-o 100 DEV", 1, "", "sectrim: DEV: offset 100" + ALIGN + "SECTOR\n"},
 		{.args = "-o 512 DEV", .status = 1, .err = "sectrim: DEV: offset 512" + ALIGN + "4096\n", .only_sector = 4096},
 		{.args = "-z -o 1M -l 512 DEV", .status = 1, .err = "sectrim: DEV: length 512" + ALIGN + "4096\n", .only_sector = 4096},
-		{"-z -l 1000 DEV", 1, "", "sectrim: DEV: length 1000" + ALIGN + "SECTOR\n"},
-		{"-z -l 1048577 DEV", 1, "", "sectrim: DEV: length 1048577" + ALIGN + "SECTOR\n"},
+		{"-z -l 1000 DEV", 1, "", "sectrim: DEV: length 1000" + ALIGN + "SECTOR\n"}, {"-z -l 1048577 DEV", 1, "", "sectrim: DEV: length 1048577" + ALIGN + "SECTOR\n"},
 		// With a step only the step is tested, whatever the length.
 		{"-z -l 4M -p 1000 DEV", 1, "", "sectrim: DEV: length 1000" + ALIGN + "SECTOR\n"},
-		{"-z -v -o 8196K DEV", 1, "", "sectrim: DEV: offset is greater than device size\n"},
-		{"-z -o 1T DEV", 1, "", "sectrim: DEV: offset is greater than device size\n"},
+		{"-z -v -o 8196K DEV", 1, "", BEYOND}, {"-z -o 1T DEV", 1, "", BEYOND},
 		// Alignment is checked before the bound.
 		{"-z -o 1099511627777 DEV", 1, "", "sectrim: DEV: offset 1099511627777" + ALIGN + "SECTOR\n"},
 		// Loop devices do not do secure discard; the kernel's answer is
 		// passed on.
-		{"-s -v DEV", 1, "", SECDISCARD},
-		{"-s -o 1M -l 1M -p 512K DEV", 1, "", SECDISCARD},
+		{"-s -v DEV", 1, "", SECDISCARD}, {"-s -o 1M -l 1M -p 512K DEV", 1, "", SECDISCARD},
 		// With a standard stream closed the device gets a low descriptor;
 		// what the tool writes to that stream must fail, not land on the
 		// device.
@@ -82,8 +80,7 @@ TEST_F(Device, ChangesExactlyTheRange)
 	}
 }
 
-// A symbolic link to a block device is followed, and the name given is the
-// one printed, however odd.
+// A link to the device is followed, and the name given printed, however odd.
 TEST_F(Device, OddlyNamedLinkToTheDevice)
 {
 	ASSERT_TRUE(attach(DEVICE_SIZE, 512));

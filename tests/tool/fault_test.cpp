@@ -55,8 +55,7 @@ TEST_F(Faults, OptionOrder)
 			   &dev);
 }
 
-// The requests of the walk, what comes of a failing one, and the geometry
-// the checks go by.
+// The requests of the walk, a failing one, and the geometry the checks go by.
 TEST_F(Faults, ChunkWalk)
 {
 	// clang-format off

@@ -14,8 +14,7 @@
 
 namespace {
 
-// The lines a run must print, worked out from its logged requests and clock
-// readings (an unreadable clock reads 0).
+// The lines a run must print, from its logged requests and clocks (failed: 0).
 std::string replay(const std::vector<fault_event> &log, const std::string &dev, uint64_t offset,
 		   const char *verb)
 {
