@@ -22,6 +22,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <sstream>
 #include <utility>
 
 namespace {
@@ -223,12 +224,9 @@ std::vector<fault_event> read_fault_log(const std::string &path)
 std::vector<std::string> words(const std::string &text)
 {
 	std::vector<std::string> list;
-	for (size_t at = 0, end; at < text.size(); at = end + 1) {
-		end = std::min(text.find(' ', at), text.size());
-		if (end > at)
-			list.push_back(
-				text.substr(at, end - at) == "''" ? "" : text.substr(at, end - at));
-	}
+	std::istringstream in(text);
+	for (std::string word; in >> word;)
+		list.push_back(word == "''" ? "" : word);
 	return list;
 }
 
