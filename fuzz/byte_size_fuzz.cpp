@@ -6,10 +6,6 @@
 
 #include <cerrno>
 #include <cinttypes>
-#include <clocale>
-#include <cstdlib>
-#include <cstring>
-#include <string>
 
 namespace {
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Cutting a fuzz input into the pieces a function takes.
+// Cutting a fuzz input into the pieces a function takes; the C library
+// headers included here serve every harness.
 #pragma once
 
 #include <cstddef>
