@@ -50,11 +50,6 @@ std::string replay(const std::vector<fault_event> &log, const std::string &dev, 
 	return out;
 }
 
-size_t count_lines(const std::string &text)
-{
-	return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
-}
-
 // The lines' byte counts, which must add up; with from, each line must
 // also start where the one before ended.
 uint64_t total_bytes(const std::string &out, const std::string &prefix, uint64_t from = UINT64_MAX)
@@ -99,7 +94,7 @@ TEST_F(Progress, SlowStepsReportAtMostOncePerSecond)
 	ASSERT_EQ(r.status, 0) << r.err;
 	const std::vector<fault_event> events = read_fault_log(log.path);
 	EXPECT_EQ(r.out, replay(events, dev.path, 1 << 20, "Discarded"));
-	EXPECT_GE(count_lines(r.out), 3u) << r.out;
+	EXPECT_GE(std::ranges::count(r.out, '\n'), 3) << r.out;
 	// Held in the buffer, the lines would arrive only at exit, after the
 	// last request.
 	const auto last_request =
@@ -115,7 +110,7 @@ TEST_F(Progress, SlowStepsReportAtMostOncePerSecond)
 TEST_F(Progress, OnlyVerboseSteppedRunsReadTheClockPerChunk)
 {
 	// clang-format off
-	const struct { const char *args; size_t readings, lines; } cases[] = {
+	const struct { const char *args; size_t readings; long lines; } cases[] = {
 		{"-l 4M -p 1M", 1, 0}, // quiet: the reading before the walk
 		{"-v -l 4M", 1, 1},    // one request, one final line
 		{"-v -z -l 4M -p 1M", 5, 1},
@@ -128,7 +123,7 @@ TEST_F(Progress, OnlyVerboseSteppedRunsReadTheClockPerChunk)
 		for (const fault_event &ev : read_fault_log(log.path))
 			readings += ev.name == "CLOCK";
 		EXPECT_EQ(readings, c.readings) << c.args;
-		EXPECT_EQ(count_lines(r.out), c.lines) << c.args << ": " << r.out;
+		EXPECT_EQ(std::ranges::count(r.out, '\n'), c.lines) << c.args << ": " << r.out;
 	}
 }
 
