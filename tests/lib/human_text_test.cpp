@@ -86,14 +86,12 @@ TEST(ModeText, TypeLetterAndPermissions)
 {
 	// clang-format off
 	const struct { mode_t mode; const char *text; } cases[] = {
-		{S_IFREG | 0644, "-rw-r--r--"}, {S_IFDIR | 0755, "drwxr-xr-x"},
-		{S_IFREG | 04755, "-rwsr-xr-x"}, {S_IFREG | 04644, "-rwSr--r--"},
-		{S_IFREG | 02755, "-rwxr-sr-x"}, {S_IFREG | 02644, "-rw-r-Sr--"},
-		{S_IFDIR | 01777, "drwxrwxrwt"}, {S_IFDIR | 01776, "drwxrwxrwT"},
-		{S_IFREG | 07777, "-rwsrwsrwt"}, {S_IFREG | 07000, "---S--S--T"},
-		{S_IFLNK | 0777, "lrwxrwxrwx"}, {S_IFBLK | 0660, "brw-rw----"},
-		{S_IFCHR | 0620, "crw--w----"}, {S_IFSOCK | 0755, "srwxr-xr-x"},
-		{S_IFIFO | 0644, "prw-r--r--"}, {0644, "rw-r--r--"}, {0, "---------"},
+		{S_IFREG | 0644, "-rw-r--r--"}, {S_IFDIR | 0755, "drwxr-xr-x"}, {S_IFREG | 04755, "-rwsr-xr-x"},
+		{S_IFREG | 04644, "-rwSr--r--"}, {S_IFREG | 02755, "-rwxr-sr-x"}, {S_IFREG | 02644, "-rw-r-Sr--"},
+		{S_IFDIR | 01777, "drwxrwxrwt"}, {S_IFDIR | 01776, "drwxrwxrwT"}, {S_IFREG | 07777, "-rwsrwsrwt"},
+		{S_IFREG | 07000, "---S--S--T"}, {S_IFLNK | 0777, "lrwxrwxrwx"}, {S_IFBLK | 0660, "brw-rw----"},
+		{S_IFCHR | 0620, "crw--w----"}, {S_IFSOCK | 0755, "srwxr-xr-x"}, {S_IFIFO | 0644, "prw-r--r--"},
+		{0644, "rw-r--r--"}, {0, "---------"},
 	};
 	// clang-format on
 	for (const auto &c : cases) {
