@@ -111,10 +111,10 @@ TEST_F(Device, NoDescriptorAboveTheStandardStreams)
 		"/bin/sh",
 		{"sh", "-c", "ulimit -n 3 && exec \"$0\" \"$@\"", SECTRIM_PATH, "-z", dev.path}, {},
 		STDOUT_CLOSED);
+	const std::string refused =
+		": cannot move the descriptor above the standard streams: Invalid argument\n";
 	EXPECT_EQ(r.status, 1) << r.err;
-	EXPECT_EQ(r.err, "sectrim: " + dev.path +
-				 ": cannot move the descriptor above the standard streams: Invalid "
-				 "argument\n");
+	EXPECT_EQ(r.err, "sectrim: " + dev.path + refused);
 	EXPECT_TRUE(check_contents(dev, 0, 0));
 }
 #endif
@@ -144,20 +144,20 @@ TEST_F(Device, ReadOnlyDevice)
 TEST_F(Device, OnlyTheRangeChanges)
 {
 	constexpr uint64_t SECTORS = 256;
-	const struct {
-		const char *flag, *verb;
-		bool zeroes; // else a discard: the range may read anything
-	} modes[] = {{"", "Discarded", false}, {"-z ", "Zero-filled", true}};
+	// Without zeroes a discard: the range may read anything.
+	// clang-format off
+	const struct { const char *flag, *verb; bool zeroes; } modes[] = {
+		{"", "Discarded", false}, {"-z ", "Zero-filled", true}};
+	// clang-format on
 	// None, one that leaves a shorter last chunk of every range below, and
 	// one larger than every range.
 	constexpr uint64_t STEPS[] = {0, 12, 64};
-	const struct {
-		const char *where;
-		uint64_t offset, length; // as given; the last row runs past the end
-	} ranges[] = {{"at the start", 0, 40},
-		      {"in the middle", 100, 40},
-		      {"up to the end", SECTORS - 40, 40},
-		      {"clamped past the end", SECTORS - 26, 40}};
+	// Offset and length as given; the last row runs past the end.
+	// clang-format off
+	const struct { const char *where; uint64_t offset, length; } ranges[] = {
+		{"at the start", 0, 40}, {"in the middle", 100, 40}, {"up to the end", SECTORS - 40, 40},
+		{"clamped past the end", SECTORS - 26, 40}};
+	// clang-format on
 	// One run from the pattern, the range given in sectors of unit bytes.
 	auto expect_range = [&](const auto &mode, uint64_t step, const auto &r, uint64_t unit) {
 		const uint64_t end = std::min(SECTORS, r.offset + r.length);
