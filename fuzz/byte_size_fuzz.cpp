@@ -6,10 +6,6 @@
 
 #include <cerrno>
 #include <cinttypes>
-#include <clocale>
-#include <cstdlib>
-#include <cstring>
-#include <string>
 
 namespace {
 
@@ -23,24 +19,12 @@ bool plain_decimal(const std::string &s)
 // An integer without leading zero and one of K, M, G: "12M".
 bool decimal_with_unit(const std::string &s, uintmax_t *number, uintmax_t *unit)
 {
-	if (s.size() < 2 || s.size() > 18)
-		return false;
+	static constexpr char UNITS[] = "KMG";
+	const char *letter = s.empty() ? nullptr : strchr(UNITS, s.back());
 	std::string digits = s.substr(0, s.size() - 1);
-	if (!plain_decimal(digits))
+	if (s.size() < 2 || s.size() > 18 || !letter || !*letter || !plain_decimal(digits))
 		return false;
-	switch (s.back()) {
-	case 'K':
-		*unit = uintmax_t{1} << 10;
-		break;
-	case 'M':
-		*unit = uintmax_t{1} << 20;
-		break;
-	case 'G':
-		*unit = uintmax_t{1} << 30;
-		break;
-	default:
-		return false;
-	}
+	*unit = uintmax_t{1} << (10 * (letter - UNITS + 1));
 	*number = strtoumax(digits.c_str(), nullptr, 10);
 	return true;
 }
@@ -49,29 +33,27 @@ bool decimal_with_unit(const std::string &s, uintmax_t *number, uintmax_t *unit)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-	// An exact-size heap copy, so that a read past the NUL is caught.
-	std::string text(reinterpret_cast<const char *>(data), size);
+	const std::string text(reinterpret_cast<const char *>(data), size);
 	if (text.find('\0') != std::string::npos)
 		return 0;
-	char *copy = strdup(text.c_str());
+	heap_text copy(text);
 
 	uintmax_t value = 1;
 	int power = -1;
 	errno = 0;
-	int rc = parse_byte_size(copy, &value, &power);
+	int rc = parse_byte_size(copy.text, &value, &power);
 	if (rc != 0) {
 		fail_if(rc != -errno);
 		// A unit multiplication that overflows keeps what it reached;
 		// every other failure leaves 0.
 		fail_if(rc != -ERANGE && value != 0);
 	}
-	fail_if(rc == 0 && plain_decimal(text) && value != strtoumax(copy, nullptr, 10));
+	fail_if(rc == 0 && plain_decimal(text) && value != strtoumax(copy.text, nullptr, 10));
 	uintmax_t number, unit;
 	if (decimal_with_unit(text, &number, &unit)) {
 		bool fits = number <= UINTMAX_MAX / unit;
 		fail_if(fits != (rc == 0));
 		fail_if(fits && value != number * unit);
 	}
-	free(copy);
 	return 0;
 }

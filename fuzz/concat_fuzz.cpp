@@ -3,8 +3,6 @@
 #include "fuzz_input.h"
 #include "string_util.h"
 
-#include <cstdlib>
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
 	const uint8_t flags = take_byte(&data, &size);

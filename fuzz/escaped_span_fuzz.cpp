@@ -4,8 +4,6 @@
 #include "fuzz_input.h"
 #include "string_util.h"
 
-#include <cstdlib>
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
 	heap_text set(take_piece(&data, &size));

@@ -4,9 +4,6 @@
 #include "fuzz_input.h"
 #include "string_util.h"
 
-#include <cstdlib>
-#include <cstring>
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
 	const char c = static_cast<char>(take_byte(&data, &size));

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Cutting a fuzz input into the pieces a function takes.
+// Cutting a fuzz input into the pieces a function takes; the C library
+// headers included here serve every harness.
 #pragma once
 
 #include <cstddef>
@@ -8,31 +9,23 @@
 #include <cstring>
 #include <string>
 
-// Take the next piece up to a 0x01 byte (or the end), without NULs, so
-// that each piece can be handed over as a C string.
-inline std::string take_piece(const uint8_t **data, size_t *size)
-{
-	std::string piece;
-	while (*size) {
-		uint8_t c = **data;
-		(*data)++;
-		(*size)--;
-		if (c == 0x01)
-			break;
-		if (c)
-			piece += static_cast<char>(c);
-	}
-	return piece;
-}
-
+// The next byte, 0 past the end.
 inline uint8_t take_byte(const uint8_t **data, size_t *size)
 {
 	if (!*size)
 		return 0;
-	uint8_t c = **data;
-	(*data)++;
 	(*size)--;
-	return c;
+	return *(*data)++;
+}
+
+// The next piece up to a 0x01 byte or the end, NULs dropped: a C string.
+inline std::string take_piece(const uint8_t **data, size_t *size)
+{
+	std::string piece;
+	for (uint8_t c; *size && (c = take_byte(data, size)) != 0x01;)
+		if (c)
+			piece += static_cast<char>(c);
+	return piece;
 }
 
 // An exact-size heap copy, so that AddressSanitizer sees a read past the end.
@@ -44,8 +37,7 @@ struct heap_text {
 	heap_text &operator=(const heap_text &) = delete;
 };
 
-// A property of the target that does not hold: stop, so that the fuzzer
-// keeps the input.
+// A property that does not hold: abort, so that the fuzzer keeps the input.
 inline void fail_if(bool broken)
 {
 	if (broken)

@@ -4,8 +4,6 @@
 #include "human_text.h"
 
 #include <cmath>
-#include <cstdlib>
-#include <cstring>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

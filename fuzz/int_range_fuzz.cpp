@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

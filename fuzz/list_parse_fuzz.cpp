@@ -5,9 +5,6 @@
 #include "fuzz_input.h"
 #include "list_parse.h"
 
-#include <cerrno>
-#include <cstdlib>
-
 namespace {
 
 const char *list_begin;

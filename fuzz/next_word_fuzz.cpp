@@ -4,8 +4,6 @@
 #include "fuzz_input.h"
 #include "string_util.h"
 
-#include <cstdlib>
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
 	const int quoting = take_byte(&data, &size) & 1;
@@ -14,10 +12,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	const char *begin = text.text;
 	const char *end = begin + strlen(begin);
 
+	// Each word takes at least one character.
 	const char *cursor = begin;
 	for (size_t steps = 0;; steps++) {
-		fail_if(steps > static_cast<size_t>(end - begin) +
-					1); // each word takes at least one character
+		fail_if(steps > static_cast<size_t>(end - begin) + 1);
 		const char *before = cursor;
 		size_t length = 0;
 		const char *word = next_word(&cursor, &length, separators.text, quoting);

@@ -20,10 +20,9 @@ struct size_case {
 	uintmax_t value; // the result left behind, also after a failure
 };
 
-void expect_cases(const size_case *cases, size_t n)
+void expect_cases(const std::vector<size_case> &cases)
 {
-	for (size_t i = 0; i < n; i++) {
-		const size_case &c = cases[i];
+	for (const size_case &c : cases) {
 		uintmax_t value = 12345;
 		errno = 0;
 		SCOPED_TRACE(std::string("text '") + (c.text ? c.text : "(null)") + "'");
@@ -39,23 +38,19 @@ class ByteSize : public CLocaleTest {};
 TEST_F(ByteSize, WorkedResults)
 {
 	// clang-format off
-	const size_case cases[] = {
-		{"4096", 0, 4096}, {"0x10K", 0, 16 * KiB}, {"010K", 0, 8 * KiB}, {"1K", 0, KiB},
-		{"1KiB", 0, KiB}, {"1Kib", 0, KiB}, {"1KB", 0, 1000}, {"1kB", 0, 1000},
-		{"1Kb", 0, 1000}, {"1M", 0, MiB}, {"1MB", 0, 1000000}, {"1e", 0, EiB},
-		{"1.5M", 0, 1560576}, {"1.5MB", 0, 1500000}, {"1.05M", 0, 1099776},
-		{"1.005M", 0, 1053696}, {"1.0005M", 0, 1049076}, {"1.5K", 0, 1524},
-		{"0.5K", 0, 500}, {"1.08M", 0, 1130496}, {"1.0M", 0, MiB},
-		{"15E", 0, 15 * EiB}, {"0Y", 0, 0}, {"0Z", 0, 0}, {"  7K", 0, 7 * KiB},
-		{"+2K", 0, 2 * KiB}, {"1. 05M", 0, 1560576}, {"0x1E", 0, 30}, {"0x1B", 0, 27},
-		{"0x10KB", 0, 16000}, {"18446744073709551615", 0, UINTMAX_MAX},
-		{"1.0.5M", 0, 1099776},
+	expect_cases({
+		{"4096", 0, 4096}, {"0x10K", 0, 16 * KiB}, {"010K", 0, 8 * KiB}, {"1K", 0, KiB}, {"1KiB", 0, KiB},
+		{"1Kib", 0, KiB}, {"1KB", 0, 1000}, {"1kB", 0, 1000}, {"1Kb", 0, 1000}, {"1M", 0, MiB},
+		{"1MB", 0, 1000000}, {"1e", 0, EiB}, {"1.5M", 0, 1560576}, {"1.5MB", 0, 1500000}, {"1.05M", 0, 1099776},
+		{"1.005M", 0, 1053696}, {"1.0005M", 0, 1049076}, {"1.5K", 0, 1524}, {"0.5K", 0, 500},
+		{"1.08M", 0, 1130496}, {"1.0M", 0, MiB}, {"15E", 0, 15 * EiB}, {"0Y", 0, 0}, {"0Z", 0, 0},
+		{"  7K", 0, 7 * KiB}, {"+2K", 0, 2 * KiB}, {"1. 05M", 0, 1560576}, {"0x1E", 0, 30}, {"0x1B", 0, 27},
+		{"0x10KB", 0, 16000}, {"18446744073709551615", 0, UINTMAX_MAX}, {"1.0.5M", 0, 1099776},
 		// Trailing zeros of a fraction say nothing.
 		{"1.50M", 0, 1560576}, {"1.10M", 0, 1150976}, {"1.0500M", 0, 1099776},
 		{"1.5000000000000000000000M", 0, 1560576}, {"15.9E", 0, 18307132485261066240u},
-	};
+	});
 	// clang-format on
-	expect_cases(cases, std::size(cases));
 }
 
 // The refused texts, shared with the tool's test of its options.
@@ -66,18 +61,16 @@ TEST_F(ByteSize, RefusedTexts)
 		cases.push_back({text, -EINVAL, 0});
 	for (const out_of_range_size &size : OUT_OF_RANGE_SIZES)
 		cases.push_back({size.text, -ERANGE, size.left});
-	expect_cases(cases.data(), cases.size());
+	expect_cases(cases);
 }
 
 TEST_F(ByteSize, ExponentIsReportedOnlyWithAUnitLetter)
 {
-	const struct {
-		const char *text;
-		int power;
-	} cases[] = {
-		{"1K", 1},  {"1MiB", 2}, {"3gB", 3}, {"1.5T", 4},
-		{"16E", 6}, {"1Z", 8},   {"42", -1}, {"1X", -1},
+	// clang-format off
+	const struct { const char *text; int power; } cases[] = {
+		{"1K", 1}, {"1MiB", 2}, {"3gB", 3}, {"1.5T", 4}, {"16E", 6}, {"1Z", 8}, {"42", -1}, {"1X", -1},
 	};
+	// clang-format on
 	for (const auto &c : cases) {
 		uintmax_t value;
 		int power = -1;
@@ -90,12 +83,10 @@ TEST_F(ByteSize, CommaDecimalPoint)
 {
 	ASSERT_TRUE(use_test_locale(COMMA_LOCALE));
 	// clang-format off
-	const size_case cases[] = {
-		{"1,5M", 0, 1560576}, {"1,5MB", 0, 1500000}, {"1.5M", -EINVAL, 0},
-		{"1,5", -EINVAL, 0},
-	};
+	expect_cases({
+		{"1,5M", 0, 1560576}, {"1,5MB", 0, 1500000}, {"1.5M", -EINVAL, 0}, {"1,5", -EINVAL, 0},
+	});
 	// clang-format on
-	expect_cases(cases, std::size(cases));
 }
 
 TEST_F(ByteSize, MultiBytePointIsMatchedWhole)
@@ -105,12 +96,10 @@ TEST_F(ByteSize, MultiBytePointIsMatchedWhole)
 	const std::string first_byte = std::string("1") + MULTIBYTE_POINT[0] + "5M";
 	const std::string tail = std::string("1") + MULTIBYTE_POINT + "5";
 	// clang-format off
-	const size_case cases[] = {
-		{whole.c_str(), 0, 1560576}, {first_byte.c_str(), -EINVAL, 0},
-		{tail.c_str(), -EINVAL, 0}, {"1.5M", -EINVAL, 0},
-	};
+	expect_cases({
+		{whole.c_str(), 0, 1560576}, {first_byte.c_str(), -EINVAL, 0}, {tail.c_str(), -EINVAL, 0}, {"1.5M", -EINVAL, 0},
+	});
 	// clang-format on
-	expect_cases(cases, std::size(cases));
 }
 
 TEST(ByteSizeOrExit, ReturnsTheValue)

@@ -31,9 +31,8 @@ int lookup(const char *token, size_t length)
 
 const char *start_walk(const char *list)
 {
-	list_base = list;
 	calls.clear();
-	return list;
+	return list_base = list;
 }
 
 const char *shown(const char *text)
@@ -44,19 +43,11 @@ const char *shown(const char *text)
 TEST(ListToIds, TokensCapacityAndCodes)
 {
 	// clang-format off
-	const struct {
-		const char *list;
-		size_t capacity;
-		int rc;
-		const char *calls;
-		std::vector<int> ids;
-	} cases[] = {
-		{"a,b", 2, 2, "0:a|2:b", {101, 101}}, {"a,b,c", 2, -2, "0:a|2:b", {101, 101}},
-		{"ab", 1, 1, "0:ab", {102}},
+	const struct { const char *list; size_t capacity; int rc; const char *calls; std::vector<int> ids; } cases[] = {
+		{"a,b", 2, 2, "0:a|2:b", {101, 101}}, {"a,b,c", 2, -2, "0:a|2:b", {101, 101}}, {"ab", 1, 1, "0:ab", {102}},
 		{"a,,b", 1, -2, "0:a", {101}}, // full before the empty token
-		{"a,,b", 3, -1, "0:a", {101}}, {",a", 3, -1, "", {}}, {",,", 3, -1, "", {}},
-		{"a,,", 3, 2, "0:a|2:,", {101, 101}}, {"a,", 1, 1, "0:a,", {102}},
-		{",", 1, 1, "0:,", {101}}, {"a, b", 2, 2, "0:a|2: b", {101, 102}},
+		{"a,,b", 3, -1, "0:a", {101}}, {",a", 3, -1, "", {}}, {",,", 3, -1, "", {}}, {"a,,", 3, 2, "0:a|2:,", {101, 101}},
+		{"a,", 1, 1, "0:a,", {102}}, {",", 1, 1, "0:,", {101}}, {"a, b", 2, 2, "0:a|2: b", {101, 102}},
 		{"-5,7", 2, 2, "0:-5|3:7", {-5, 7}}, {"3,-1,4", 3, -1, "0:3|2:-1", {3}},
 	};
 	// clang-format on
@@ -84,19 +75,13 @@ TEST(ListToIds, BadArgumentsCallNothing)
 TEST(ListAppendIds, AppendReplaceAndCount)
 {
 	// clang-format off
-	const struct {
-		const char *list;
-		size_t count_before, capacity;
-		int rc;
-		size_t count_after, first; // first: the element the writes start at
-		std::vector<int> written;
-	} cases[] = {
+	// first: the element the writes start at.
+	const struct { const char *list; size_t count_before, capacity; int rc; size_t count_after, first; std::vector<int> written; } cases[] = {
 		{"+7,8", 3, 8, 2, 5, 3, {7, 8}}, {"7", 3, 8, 1, 1, 0, {7}},
 		{"+-5", 0, 8, 1, 1, 0, {-5}}, {"+7", 9, 8, -1, 9, 0, {}}, {"7", 9, 8, -1, 9, 0, {}},
 		{"+7", 8, 8, -1, 8, 0, {}}, // no room left: bad arguments, not full
-		{"+7,8", 7, 8, -2, 7, 7, {7}},
 		{"7,-1", 3, 8, -1, 0, 0, {7}}, // the reset stays after a failure
-		{"+", 3, 8, -1, 3, 0, {}}, {"", 3, 8, -1, 3, 0, {}},
+		{"+7,8", 7, 8, -2, 7, 7, {7}}, {"+", 3, 8, -1, 3, 0, {}}, {"", 3, 8, -1, 3, 0, {}},
 	};
 	// clang-format on
 	for (const auto &c : cases) {
@@ -129,14 +114,10 @@ TEST(ListAppendIds, NullArrayOrCount)
 TEST(ListSetBits, BitPositionsAndStops)
 {
 	// clang-format off
-	const struct {
-		const char *list;
-		int rc;
-		std::vector<unsigned char> bytes; // from 0x00 0x00 0x00 0x80
-	} cases[] = {
-		{"0,9", 0, {0x01, 0x02, 0x00, 0x80}}, {"7,8,24", 0, {0x80, 0x01, 0x00, 0x81}},
+	// bytes: from 0x00 0x00 0x00 0x80.
+	const struct { const char *list; int rc; std::vector<unsigned char> bytes; } cases[] = {
+		{"0,9", 0, {0x01, 0x02, 0x00, 0x80}}, {"7,8,24", 0, {0x80, 0x01, 0x00, 0x81}}, {"", 0, {0x00, 0x00, 0x00, 0x80}},
 		{"0,9,-3,17", -3, {0x01, 0x02, 0x00, 0x80}}, {"1,,2", -1, {0x02, 0x00, 0x00, 0x80}},
-		{"", 0, {0x00, 0x00, 0x00, 0x80}},
 	};
 	// clang-format on
 	for (const auto &c : cases) {
@@ -154,11 +135,8 @@ TEST(ListSetBits, BitPositionsAndStops)
 TEST(ListToMask, OredIntoTheGivenMask)
 {
 	// clang-format off
-	const struct {
-		const char *list;
-		int rc;
-		uint32_t mask; // from 0x10
-	} cases[] = {
+	// mask: from 0x10.
+	const struct { const char *list; int rc; uint32_t mask; } cases[] = {
 		{"0x1,0x4", 0, 0x15}, {"1,-7,4", -7, 0x11}, {",1", -1, 0x10}, {"", 0, 0x10},
 	};
 	// clang-format on
@@ -176,31 +154,26 @@ TEST(ListToMask, OredIntoTheGivenMask)
 TEST(ReadIntRange, FormsFailuresAndLimits)
 {
 	// clang-format off
-	const struct {
-		const char *text;
-		int rc, lower, upper, error; // from lower 111, upper 222, errno EBUSY
-	} cases[] = {
-		{nullptr, 0, 111, 222, EBUSY}, {"5", 0, 5, 5, 0}, {"5:9", 0, 5, 9, 0},
-		{"5-9", 0, 5, 9, 0}, {":9", 0, 7, 9, 0}, {"5:", 0, 5, 0, 0}, {"-5", 0, -5, -5, 0},
-		{"5--3", 0, 5, -3, 0}, {" 5", 0, 5, 5, 0}, {"5x", 0, 5, 5, 0}, {"5-", -1, 5, 0, 0},
-		{"5:9x", -1, 5, 9, 0}, {"5::9", -1, 5, 0, 0}, {":", -1, 7, 0, 0}, {"", -1, 0, 0, 0},
-		{"x", -1, 0, 0, 0}, {"2147483647", 0, INT_MAX, INT_MAX, 0},
-		{"2147483648", -1, INT_MAX, INT_MAX, ERANGE},
-		{"-2147483648", 0, INT_MIN, INT_MIN, 0},
-		{"-2147483649", -1, INT_MIN, INT_MIN, ERANGE},
-		{"99999999999999999999", -1, INT_MAX, INT_MAX, ERANGE},
-		{"5:2147483648", -1, 5, INT_MAX, ERANGE}, {":-2147483649", -1, 7, INT_MIN, ERANGE},
+	// From lower 111, upper 222 and errno EBUSY.
+	const struct { const char *text; int rc, lower, upper, error; } cases[] = {
+		{nullptr, 0, 111, 222, EBUSY}, {"5", 0, 5, 5, 0}, {"5:9", 0, 5, 9, 0}, {"5-9", 0, 5, 9, 0}, {":9", 0, 7, 9, 0},
+		{"5:", 0, 5, 0, 0}, {"-5", 0, -5, -5, 0}, {"5--3", 0, 5, -3, 0}, {" 5", 0, 5, 5, 0}, {"5x", 0, 5, 5, 0},
+		{"5-", -1, 5, 0, 0}, {"5:9x", -1, 5, 9, 0}, {"5::9", -1, 5, 0, 0}, {":", -1, 7, 0, 0}, {"", -1, 0, 0, 0},
+		{"x", -1, 0, 0, 0}, {"2147483647", 0, INT_MAX, INT_MAX, 0}, {"2147483648", -1, INT_MAX, INT_MAX, ERANGE},
+		{"-2147483648", 0, INT_MIN, INT_MIN, 0}, {"-2147483649", -1, INT_MIN, INT_MIN, ERANGE},
+		{"99999999999999999999", -1, INT_MAX, INT_MAX, ERANGE}, {"5:2147483648", -1, 5, INT_MAX, ERANGE},
+		{":-2147483649", -1, 7, INT_MIN, ERANGE},
 	};
 	// clang-format on
 	for (const auto &c : cases) {
 		int lower = 111, upper = 222;
+		SCOPED_TRACE(std::string("text '") + shown(c.text) + "'");
 		errno = EBUSY;
-		int rc = read_int_range(c.text, &lower, &upper, 7);
-		int error = errno;
-		EXPECT_EQ(rc, c.rc) << "text '" << shown(c.text) << "'";
-		EXPECT_EQ(lower, c.lower) << "text '" << shown(c.text) << "'";
-		EXPECT_EQ(upper, c.upper) << "text '" << shown(c.text) << "'";
-		EXPECT_EQ(error, c.error) << "text '" << shown(c.text) << "'";
+		const int rc = read_int_range(c.text, &lower, &upper, 7), error = errno;
+		EXPECT_EQ(rc, c.rc);
+		EXPECT_EQ(lower, c.lower);
+		EXPECT_EQ(upper, c.upper);
+		EXPECT_EQ(error, c.error);
 	}
 }
 

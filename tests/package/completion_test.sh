@@ -31,13 +31,7 @@ replies() {
 	done | LC_ALL=C sort | tr '\n' ' ' | sed 's/ *$//'
 }
 
-block=
-for path in /dev/*; do
-	if [[ -b $path ]]; then
-		block=$path
-		break
-	fi
-done
+block=$(find /dev -maxdepth 1 -type b -print -quit)
 if [[ -z $block ]]; then
 	skip "no block device in /dev to offer"
 	finish
@@ -48,9 +42,7 @@ fi
 d=$(mktemp -d)
 trap 'rm -rf "$d"' EXIT
 mkdir -p "$d/nested/deeper" "$d/empty" "$d/my disks" "$d/it's" "$d/raw\\disks"
-ln -s "$block" "$d/blk"
-ln -s "$block" "$d/nested/deeper/blk"
-for dir in "my disks" "it's" "raw\\disks"; do
+for dir in . nested/deeper "my disks" "it's" "raw\\disks"; do
 	ln -s "$block" "$d/$dir/blk"
 done
 ln -s /dev/null "$d/chr"

@@ -17,8 +17,7 @@ trap 'rm -rf "$dest"' EXIT
 log=$(DESTDIR=$dest cmake --install "$build" 2>&1)
 status=$?
 check "cmake --install status" 0 "$status"
-[ "$status" -eq 0 ] || printf '%s
-' "$log"
+[ "$status" -eq 0 ] || printf '%s\n' "$log"
 root=$dest$prefix
 
 check "installed files" "$(printf "$prefix/%s\n" sbin/sectrim \

@@ -2,6 +2,7 @@
 // Loop devices for tests: attach over an unlinked temporary file, fill with
 // a pattern, read back with O_DIRECT, detach.
 #include "device.h"
+#include "runner.h"
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -15,13 +16,14 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace {
 
 constexpr char LOOP_CONTROL[] = "/dev/loop-control";
-// Another process (or our own previous device, still being torn down) may
-// take the free device between asking for it and configuring it.
+// Another process, or our own device still being torn down, may take the
+// free device between asking for it and configuring it.
 constexpr int ATTACH_TRIES = 50;
 
 ::testing::AssertionResult system_failure(const std::string &what)
@@ -29,8 +31,7 @@ constexpr int ATTACH_TRIES = 50;
 	return ::testing::AssertionFailure() << what << ": " << strerror(errno);
 }
 
-// Bind a free loop device to backing_fd, with autoclear and the given
-// flags; its descriptor, or -1.
+// Bind a free loop device to backing_fd with autoclear and flags; its fd or -1.
 int bind_free_device(int backing_fd, int sector_size, uint32_t flags, std::string *path,
 		     std::string *why)
 {
@@ -54,15 +55,13 @@ int bind_free_device(int backing_fd, int sector_size, uint32_t flags, std::strin
 			nanosleep(&pause, nullptr);
 			continue;
 		}
-		loop_config config;
-		memset(&config, 0, sizeof config);
+		loop_config config = {};
 		config.fd = static_cast<uint32_t>(backing_fd);
 		config.block_size = static_cast<uint32_t>(sector_size);
 		config.info.lo_flags = LO_FLAGS_AUTOCLEAR | flags;
 		if (ioctl(fd, LOOP_CONFIGURE, &config) != 0) {
 			*why = "LOOP_CONFIGURE " + *path + ": " + strerror(errno);
-			close(fd);
-			fd = -1;
+			close(std::exchange(fd, -1));
 			if (errno != EBUSY)
 				break;
 			nanosleep(&pause, nullptr);
@@ -72,8 +71,8 @@ int bind_free_device(int backing_fd, int sector_size, uint32_t flags, std::strin
 	return fd;
 }
 
-// The pattern from offset 0, computed once and grown on demand: byte by
-// byte it would dominate the run time of sanitizer builds.
+// The pattern, computed once and grown on demand: byte by byte it would
+// dominate the run time of sanitizer builds.
 const std::vector<uint8_t> &pattern_prefix(uint64_t size)
 {
 	static std::vector<uint8_t> pattern;
@@ -82,14 +81,14 @@ const std::vector<uint8_t> &pattern_prefix(uint64_t size)
 	return pattern;
 }
 
-// A buffer for O_DIRECT transfers of the whole device.
+// A buffer for O_DIRECT transfers of the whole device, small on any target.
 struct free_deleter {
 	void operator()(void *p) const { free(p); }
 };
 std::unique_ptr<uint8_t[], free_deleter> device_buffer(const loop_device &dev)
 {
-	return std::unique_ptr<uint8_t[], free_deleter>(
-		static_cast<uint8_t *>(aligned_alloc(4096, (dev.size + 4095) / 4096 * 4096)));
+	return std::unique_ptr<uint8_t[], free_deleter>(static_cast<uint8_t *>(
+		aligned_alloc(4096, static_cast<size_t>(dev.size + 4095) / 4096 * 4096)));
 }
 
 } // namespace
@@ -120,22 +119,17 @@ std::string loop_devices_unavailable()
 		return ::testing::AssertionFailure() << "device already attached: " << dev->path;
 	int backing_fd = under ? dup(under->fd) : -1;
 	if (!under) {
-		const char *dir = getenv("TMPDIR");
-		std::string backing =
-			std::string(dir && *dir ? dir : "/tmp") + "/hostkit-loop.XXXXXX";
-		if ((backing_fd = mkstemp(backing.data())) < 0)
-			return system_failure("mkstemp " + backing);
-		// The device keeps the file; with the name gone nothing is left
-		// behind.
-		unlink(backing.c_str());
-		if (ftruncate(backing_fd, static_cast<off_t>(size)) != 0) {
+		// The device keeps the file; its name goes with the record.
+		temp_file backing;
+		backing_fd = open(backing.path.c_str(), O_RDWR | O_CLOEXEC);
+		if (backing_fd < 0 || ftruncate(backing_fd, static_cast<off_t>(size)) != 0) {
+			const auto failure = system_failure("backing file '" + backing.path + "'");
 			close(backing_fd);
-			return system_failure("ftruncate " + backing);
+			return failure;
 		}
 	}
 	std::string why;
-	// A read-only view is opened before it turns read-only, so held like
-	// any other device.
+	// A read-only view is opened before it turns read-only.
 	dev->fd = bind_free_device(backing_fd, sector_size, under ? LO_FLAGS_READ_ONLY : 0,
 				   &dev->path, &why);
 	close(backing_fd);
@@ -158,8 +152,9 @@ std::string loop_devices_unavailable()
 ::testing::AssertionResult fill_pattern(const loop_device &dev)
 {
 	auto buf = device_buffer(dev);
-	memcpy(buf.get(), pattern_prefix(dev.size).data(), dev.size);
-	if (pwrite(dev.fd, buf.get(), dev.size, 0) != static_cast<ssize_t>(dev.size))
+	const auto size = static_cast<size_t>(dev.size);
+	memcpy(buf.get(), pattern_prefix(size).data(), size);
+	if (pwrite(dev.fd, buf.get(), size, 0) != static_cast<ssize_t>(size))
 		return system_failure("write " + dev.path);
 	if (fsync(dev.fd) != 0)
 		return system_failure("fsync " + dev.path);
@@ -170,13 +165,14 @@ std::string loop_devices_unavailable()
 					  uint64_t zero_length, bool any_inside)
 {
 	auto data = device_buffer(dev);
-	if (pread(dev.fd, data.get(), dev.size, 0) != static_cast<ssize_t>(dev.size))
+	const auto size = static_cast<size_t>(dev.size);
+	if (pread(dev.fd, data.get(), size, 0) != static_cast<ssize_t>(size))
 		return system_failure("read " + dev.path);
-	const std::vector<uint8_t> &pattern = pattern_prefix(dev.size);
+	const std::vector<uint8_t> &pattern = pattern_prefix(size);
 	const uint64_t zero_end =
 		zero_start + std::min(zero_length, dev.size - std::min(zero_start, dev.size));
-	uint64_t wrong = 0, first = 0;
-	for (uint64_t i = dev.size; i-- > 0;) {
+	size_t wrong = 0, first = 0;
+	for (size_t i = size; i-- > 0;) {
 		const bool inside = i >= zero_start && i < zero_end;
 		if ((!inside || !any_inside) && data[i] != (inside ? 0 : pattern[i])) {
 			wrong++;

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Real block devices for tests: a loop device over an unlinked temporary
-// file, of a chosen size and logical sector size, filled with a known byte
-// pattern and read back past the page cache; and the fixture that holds one.
-// Needs root.
+// Loop devices for tests, over an unlinked temporary file, of a chosen size
+// and sector size, filled with a pattern and read back past the page cache;
+// and the fixture that holds one. Needs root.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,9 +10,8 @@
 #include <cstdlib>
 #include <string>
 
-// Attached until the record goes out of scope. The device is created with
-// autoclear and held open here, so it also goes away if the test process
-// dies; nothing else is ever detached.
+// Attached with autoclear and held open by the record, so it also goes away
+// if the test process dies; nothing else is ever detached.
 struct loop_device {
 	std::string path; // /dev/loopN; empty when not attached
 	int fd = -1;      // read-write, O_DIRECT
@@ -32,24 +30,23 @@ struct loop_device {
 ::testing::AssertionResult attach_loop_device(loop_device *dev, uint64_t size, int sector_size,
 					      const loop_device *under = nullptr);
 
-// Write the pattern over the whole device: never a zero byte, and different
-// from one sector to the next, so that a range moved by a sector shows.
+// The pattern over the whole device: never a zero byte, and different from
+// one sector to the next, so that a range moved by a sector shows.
 ::testing::AssertionResult fill_pattern(const loop_device &dev);
 
-// The whole device, read past the page cache, holds the pattern outside
-// [zero_start, zero_start + zero_length), and zeros inside, or anything
-// there with any_inside (a discard promises nothing); the failure names the
-// first wrong offset.
+// The device holds the pattern outside [zero_start, zero_start +
+// zero_length), zeros inside, or with any_inside anything (a discard
+// promises nothing); the failure names the first wrong offset.
 ::testing::AssertionResult check_contents(const loop_device &dev, uint64_t zero_start,
 					  uint64_t zero_length, bool any_inside = false);
 
 // Empty when loop devices can be made here, else why not.
 std::string loop_devices_unavailable();
 
-// A test with a device of 1 MiB in 512-byte sectors, attached before the
-// body runs; attach() trades it for another. Where loop devices cannot be
-// made the test is skipped, loudly, or fails under HOSTKIT_REQUIRE_DEVICES=1
-// as CI sets; where they can, a failure to make one is never a skip.
+// A test with a device of 1 MiB in 512-byte sectors; attach() trades it for
+// another. Where loop devices cannot be made the test is skipped, loudly,
+// or fails under HOSTKIT_REQUIRE_DEVICES=1 as CI sets; where they can, a
+// failure to make one is never a skip.
 class DeviceTest : public ::testing::Test {
 protected:
 	loop_device dev;

@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Fault injection for tests of the sectrim binary, loaded with LD_PRELOAD.
-// It stands between the program and the C library's open, ioctl and
-// clock_gettime, logs what the program asks for, and can fake, fail or slow
-// the block requests, all steered by the environment:
-//
+// Fault injection for tests of sectrim, loaded with LD_PRELOAD: between the
+// program and open, ioctl and clock_gettime, it logs what the program asks
+// for and fakes, fails or slows block requests, steered by the environment:
 //   FAULT_LOG=<file>        one line per intercepted call, appended; an
 //                           open is logged as "OPEN <path>"
 //   FAULT_SIZE=<u64>        the answer to BLKGETSIZE64
@@ -14,8 +12,7 @@
 //   FAULT_ERRNO=<number>    ... with this errno
 //   FAULT_DELAY_MS=<n>      sleep before every data request
 //   FAULT_CLOCK_FAILS=1     clock_gettime fails with EINVAL
-//
-// The shipped binary carries no test hooks; everything happens here.
+// The shipped binary carries no test hooks.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -33,9 +30,8 @@
 
 namespace {
 
-// With 64-bit time on a 32-bit target the headers rename these two calls,
-// so the program calls, and this library defines, the renamed symbols; the
-// real ones must be looked up under the same names.
+// With 64-bit time on a 32-bit target the headers rename these two calls;
+// the real ones are looked up under the renamed symbols too.
 #if defined(__USE_TIME_BITS64) && __TIMESIZE == 32
 constexpr char IOCTL_SYMBOL[] = "__ioctl_time64";
 constexpr char CLOCK_GETTIME_SYMBOL[] = "__clock_gettime64";
@@ -84,14 +80,16 @@ const auto real_ioctl = real<ioctl_function, IOCTL_SYMBOL>;
 const auto real_open64 = real<open_function, OPEN64_SYMBOL>;
 const auto real_clock_gettime = real<clock_function, CLOCK_GETTIME_SYMBOL>;
 
-long long number_from_env(const char *name, long long fallback)
+// A number in any base; a minus sign wraps around, which the signed
+// settings turn back (FAULT_SECTOR=-512).
+uint64_t number_from_env(const char *name, uint64_t fallback)
 {
 	const char *text = getenv(name);
 	if (!text || !*text)
 		return fallback;
 	char *end;
 	errno = 0;
-	long long value = strtoll(text, &end, 0);
+	const uint64_t value = strtoull(text, &end, 0);
 	if (errno != 0 || *end != '\0')
 		give_up("malformed number in the environment");
 	return value;
@@ -107,18 +105,10 @@ fault_config read_config()
 			give_up("cannot open FAULT_LOG");
 	}
 	c.fake = number_from_env("FAULT_FAKE", 0) != 0;
-	if (const char *size = getenv("FAULT_SIZE"); size && *size) {
-		char *end;
-		errno = 0;
-		c.size = strtoull(size, &end, 0);
-		if (errno != 0 || *end != '\0' || *size == '-')
-			give_up("malformed FAULT_SIZE");
-		c.have_size = true;
-	}
-	if (getenv("FAULT_SECTOR")) {
-		c.sector = static_cast<int>(number_from_env("FAULT_SECTOR", 0));
-		c.have_sector = true;
-	}
+	c.have_size = getenv("FAULT_SIZE") != nullptr;
+	c.size = number_from_env("FAULT_SIZE", 0);
+	c.have_sector = getenv("FAULT_SECTOR") != nullptr;
+	c.sector = static_cast<int>(number_from_env("FAULT_SECTOR", 0));
 	c.fail_at = static_cast<long>(number_from_env("FAULT_FAIL_AT", 0));
 	if (const char *which = getenv("FAULT_FAIL_GEOMETRY"); which && *which) {
 		c.fail_size = strcmp(which, "size") == 0;
@@ -138,8 +128,7 @@ const fault_config &config()
 	return c;
 }
 
-// One write(2) per line on an O_APPEND descriptor, so lines never tear or
-// interleave, even between processes sharing a log.
+// One write(2) per line on O_APPEND: lines never tear, even across processes.
 void log_line(const char *format, ...)
 {
 	if (config().log_fd < 0)
@@ -154,14 +143,6 @@ void log_line(const char *format, ...)
 	line[n++] = '\n';
 	if (write(config().log_fd, line, static_cast<size_t>(n)) != n)
 		give_up("cannot write FAULT_LOG");
-}
-
-const data_request *find_data_request(unsigned long request)
-{
-	for (const data_request &d : DATA_REQUESTS)
-		if (d.request == request)
-			return &d;
-	return nullptr;
 }
 
 int fail_with(int error)
@@ -203,20 +184,17 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
 	va_end(ap);
 
 	const fault_config &c = config();
-	if (const data_request *d = find_data_request(request))
-		return data_ioctl(*d, fd, arg);
+	for (const data_request &d : DATA_REQUESTS)
+		if (d.request == request)
+			return data_ioctl(d, fd, arg);
 	// The geometry: logged, then failed, answered from the settings, or
 	// passed on.
-	const struct {
-		unsigned long request;
-		const char *name;
-		bool fail, answer;
-		const void *value;
-		size_t size;
-	} geometry[] = {
+	// clang-format off
+	const struct { unsigned long request; const char *name; bool fail, answer; const void *value; size_t size; } geometry[] = {
 		{BLKGETSIZE64, "GETSIZE64", c.fail_size, c.have_size, &c.size, sizeof c.size},
 		{BLKSSZGET, "SSZGET", c.fail_sector, c.have_sector, &c.sector, sizeof c.sector},
 	};
+	// clang-format on
 	for (const auto &g : geometry) {
 		if (g.request != request)
 			continue;
@@ -229,9 +207,8 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
 	return real_ioctl()(fd, request, arg);
 }
 
-// Which paths the program opens, so that tests can tell a node turned away
-// unopened from one refused after opening. On this platform open and open64
-// are the same call; the tool links whichever its headers choose.
+// The paths opened, to tell a node turned away unopened from one refused
+// after opening. open and open64 are the same call here.
 extern "C" int open64(const char *path, int flags, ...)
 {
 	mode_t mode = 0;
@@ -251,13 +228,11 @@ extern "C" int open64(const char *path, int flags, ...)
 	return real_open64()(path, flags, mode);
 }
 
-// The headers map open to open64 under 64-bit file offsets, so the plain
-// name is given by its symbol.
+// open is open64 under 64-bit offsets: the plain name is given by its symbol.
 extern "C" int open_plain(const char *path, int flags, ...) __asm__("open")
 	__attribute__((alias("open64"), nonnull(1)));
 
-// The reading is logged as the program sees it, to the microsecond, so that
-// tests can replay the program's pacing from the log.
+// Readings logged to the microsecond, so that tests can replay the pacing.
 extern "C" int clock_gettime(clockid_t id, timespec *ts) noexcept
 {
 	// Benchmarks count instructions through here: stay out of the way.

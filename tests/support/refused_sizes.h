@@ -23,10 +23,8 @@ struct out_of_range_size {
 	uintmax_t left; // the result left behind
 };
 inline constexpr uintmax_t EiB = uintmax_t{1} << 60;
+// clang-format off
 inline constexpr out_of_range_size OUT_OF_RANGE_SIZES[] = {
-	{"18446744073709551616", 0},
-	{"16E", 16 * (EiB >> 10)},
-	{"1Y", EiB},
-	{"1Z", EiB},
-	{"0.5Y", 0},
+	{"18446744073709551616", 0}, {"16E", 16 * (EiB >> 10)}, {"1Y", EiB}, {"1Z", EiB}, {"0.5Y", 0},
 };
+// clang-format on

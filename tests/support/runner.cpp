@@ -22,6 +22,8 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <sstream>
+#include <utility>
 
 namespace {
 
@@ -33,8 +35,7 @@ int64_t raw_now_us()
 	return int64_t{ts.tv_sec} * 1000000 + ts.tv_nsec / 1000;
 }
 
-// Take what the pipe holds, or wait up to timeout_ms for it; false at the
-// end of the output.
+// Take what the pipe holds, waiting up to timeout_ms; false at its end.
 bool read_pipe(int reader, int timeout_ms, tool_result *result)
 {
 	pollfd ready = {reader, POLLIN, 0};
@@ -50,8 +51,7 @@ bool read_pipe(int reader, int timeout_ms, tool_result *result)
 	return true;
 }
 
-// "DEV" and "SECTOR" of a row replaced by the device's: tables name the
-// device before it exists.
+// "DEV" and "SECTOR" replaced: tables name the device before it exists.
 std::string placed(std::string text, const loop_device *dev)
 {
 	if (!dev)
@@ -65,26 +65,6 @@ std::string placed(std::string text, const loop_device *dev)
 	return text;
 }
 
-// "sectrim arg1 arg2 ..." for failure messages.
-std::string command_text(const std::vector<std::string> &args)
-{
-	std::string text = "sectrim";
-	for (const std::string &a : args)
-		text += " " + (a.empty() ? std::string("''") : a);
-	return text;
-}
-
-// The data requests of a log as "NAME start length", joined by ", ".
-std::string request_texts(const std::vector<fault_event> &events)
-{
-	std::string texts;
-	for (const fault_event &ev : events)
-		if (ev.name == "DISCARD" || ev.name == "ZEROOUT" || ev.name == "SECDISCARD")
-			texts += (texts.empty() ? "" : ", ") + ev.name + " " +
-				 std::to_string(ev.start) + " " + std::to_string(ev.length);
-	return texts;
-}
-
 } // namespace
 
 tool_result run_program(const char *path, const std::vector<std::string> &argv,
@@ -96,7 +76,6 @@ tool_result run_program(const char *path, const std::vector<std::string> &argv,
 	std::vector<char *> child_argv, child_envp;
 	for (const std::string &a : argv)
 		child_argv.push_back(const_cast<char *>(a.c_str()));
-	// "NAME=value" sets a variable, a bare "NAME" removes it.
 	std::vector<std::string> settings = {"LC_ALL=C", "LANGUAGE"};
 	settings.insert(settings.end(), env.begin(), env.end());
 	for (const std::string &entry : settings) {
@@ -111,14 +90,13 @@ tool_result run_program(const char *path, const std::vector<std::string> &argv,
 	child_argv.push_back(nullptr);
 	child_envp.push_back(nullptr);
 
-	// Standard error goes to a memory file, which never blocks the child
-	// while the parent waits; standard output through a pipe, read as it
-	// comes, or where the test wants it.
-	tool_result result = {-1, 0, "", ""};
+	// Standard error to a memory file, which never blocks the child;
+	// standard output through a pipe read as it comes, or as asked.
+	tool_result result = {-1, "", ""};
 	const int errs = memfd_create("tool-stderr", MFD_CLOEXEC);
 	int out[2] = {-1, -1};
 	if (errs < 0 || pipe2(out, O_CLOEXEC) != 0)
-		return {-1, 0, "", std::string("<memfd_create or pipe: ") + strerror(errno) + ">"};
+		return {-1, "", std::string("<memfd_create or pipe: ") + strerror(errno) + ">"};
 	posix_spawn_file_actions_t actions;
 	posix_spawn_file_actions_init(&actions);
 	posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -131,12 +109,9 @@ tool_result run_program(const char *path, const std::vector<std::string> &argv,
 		posix_spawn_file_actions_adddup2(&actions, out[1], 1);
 	if (target == STDERR_CLOSED)
 		posix_spawn_file_actions_addclose(&actions, 2);
-	// No reader: the child writes into a pipe whose reader has gone, with
-	// the broken-pipe signal ignored, as it inherits that.
-	if (target == STDOUT_BROKEN_PIPE) {
-		close(out[0]);
-		out[0] = -1;
-	}
+	// The reader gone, and SIGPIPE ignored, which the child inherits.
+	if (target == STDOUT_BROKEN_PIPE)
+		close(std::exchange(out[0], -1));
 	void (*pipe_signal)(int) =
 		signal(SIGPIPE, target == STDOUT_BROKEN_PIPE ? SIG_IGN : SIG_DFL);
 	pid_t pid;
@@ -166,8 +141,6 @@ tool_result run_program(const char *path, const std::vector<std::string> &argv,
 			;
 		if (WIFEXITED(wstatus))
 			result.status = WEXITSTATUS(wstatus);
-		else if (WIFSIGNALED(wstatus))
-			result.signal = WTERMSIG(wstatus);
 		char buf[4096];
 		lseek(errs, 0, SEEK_SET);
 		for (ssize_t n; (n = read(errs, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR);)
@@ -204,8 +177,7 @@ temp_file::~temp_file()
 std::vector<std::string> fault_env(const std::string &log_path,
 				   const std::vector<std::string> &settings)
 {
-	// An ASan build insists on being first in the link order; a preloaded
-	// library comes before it.
+	// ASan insists on coming first, which a preloaded library defeats.
 	const char *old = getenv("ASAN_OPTIONS");
 	std::vector<std::string> env = {
 		std::string("LD_PRELOAD=") + FAULT_INJECT_PATH,
@@ -229,8 +201,7 @@ std::vector<fault_event> read_fault_log(const std::string &path)
 		long usec;
 		const char *text = line.c_str();
 		const auto whole = [&] { return static_cast<size_t>(end) == line.size(); };
-		// Data requests stamp their time with exactly six digits of
-		// microseconds.
+		// Data requests stamp exactly six digits of microseconds.
 		if (sscanf(text, "%15s %" SCNu64 " %" SCNu64 " %" SCNd64 ".%n%ld%n", name,
 			   &ev.start, &ev.length, &sec, &usec_from, &usec, &end) == 5 &&
 		    end - usec_from == 6 && whole() && usec >= 0)
@@ -253,12 +224,9 @@ std::vector<fault_event> read_fault_log(const std::string &path)
 std::vector<std::string> words(const std::string &text)
 {
 	std::vector<std::string> list;
-	for (size_t at = 0, end; at < text.size(); at = end + 1) {
-		end = std::min(text.find(' ', at), text.size());
-		if (end > at)
-			list.push_back(
-				text.substr(at, end - at) == "''" ? "" : text.substr(at, end - at));
-	}
+	std::istringstream in(text);
+	for (std::string word; in >> word;)
+		list.push_back(word == "''" ? "" : word);
 	return list;
 }
 
@@ -269,8 +237,10 @@ void expect_run(const tool_case &c, const loop_device *dev, bool patterned, cons
 	std::vector<std::string> args = c.argv.empty() ? words(c.args) : c.argv;
 	for (std::string &a : args)
 		a = placed(a, dev);
-	const std::string what = c.faults + (c.faults.empty() ? "" : " ") + command_text(args) +
-				 (note.empty() ? "" : " (" + note + ")");
+	std::string what = c.faults + (c.faults.empty() ? "" : " ") + "sectrim";
+	for (const std::string &a : args)
+		what += " " + (a.empty() ? std::string("''") : a);
+	what += note.empty() ? "" : " (" + note + ")";
 	if (patterned) {
 		ASSERT_TRUE(fill_pattern(*dev)) << what;
 	}
@@ -284,17 +254,19 @@ void expect_run(const tool_case &c, const loop_device *dev, bool patterned, cons
 	EXPECT_EQ(r.out, placed(c.out, dev)) << what;
 	EXPECT_EQ(r.err, placed(c.err, dev)) << what;
 	if (logged) {
-		const std::vector<fault_event> events = read_fault_log(log.path);
-		EXPECT_EQ(request_texts(events), placed(c.requests, dev)) << what;
-		std::string calls;
+		std::string requests, calls;
 		int opens = 0;
-		for (const fault_event &ev : events) {
+		for (const fault_event &ev : read_fault_log(log.path)) {
+			if (ev.name == "DISCARD" || ev.name == "ZEROOUT" || ev.name == "SECDISCARD")
+				requests += (requests.empty() ? "" : ", ") + ev.name + " " +
+					    std::to_string(ev.start) + " " +
+					    std::to_string(ev.length);
 			if (ev.name != "CLOCK" && ev.name != "OPEN")
 				calls += (calls.empty() ? "" : " ") + ev.name;
-			// Only this path counts: a coverage build also opens
-			// its count files at exit.
+			// A coverage build also opens its count files at exit.
 			opens += ev.name == "OPEN" && ev.path == c.opened;
 		}
+		EXPECT_EQ(requests, placed(c.requests, dev)) << what;
 		EXPECT_TRUE(c.calls.empty() || calls == c.calls)
 			<< what << "\ncalls: " << calls << "\nexpected: " << c.calls;
 		EXPECT_TRUE(c.opened.empty() || opens == c.opens)
@@ -304,4 +276,10 @@ void expect_run(const tool_case &c, const loop_device *dev, bool patterned, cons
 	if (patterned) {
 		EXPECT_TRUE(check_contents(*dev, c.zero_at, c.zero_length, c.any_inside)) << what;
 	}
+}
+
+void expect_runs(const std::vector<tool_case> &cases, const loop_device *dev, bool patterned)
+{
+	for (const tool_case &c : cases)
+		expect_run(c, dev, patterned);
 }

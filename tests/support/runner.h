@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Running the real sectrim binary from tests: exit status and both output
-// streams, with the fault-injection library preloaded when asked, the log
-// that library writes read back, and one record for a run and everything
-// expected of it.
+// Running the real sectrim binary from tests, with the fault-injection
+// library preloaded when asked, its log read back, and one record for a run
+// and everything expected of it.
 #pragma once
 
 #include <cstdint>
@@ -13,18 +12,14 @@ struct loop_device;
 
 struct tool_result {
 	int status; // exit status; -1 when a signal ended the process
-	int signal; // the signal that ended it, else 0
 	std::string out, err;
-	// When the first output arrived, on the raw monotonic clock in
-	// microseconds (the fault log's clock); -1 if none did.
+	// First output's arrival, in us of the fault log's clock; -1: none.
 	int64_t first_out_us = -1;
 };
 
-// The child's output streams: both captured (standard output read as it
-// comes), or standard output going where writing fails:
-// /dev/full, a pipe whose reader has gone (with the broken-pipe signal
-// ignored, as the child inherits it), or no descriptor at all; or standard
-// error closed.
+// Both output streams captured (standard output read as it comes), or one
+// where writing fails: /dev/full, a pipe whose reader has gone (SIGPIPE
+// ignored), no descriptor at all.
 enum stream_setup {
 	STREAMS_CAPTURED,
 	STDOUT_DEV_FULL,
@@ -33,10 +28,9 @@ enum stream_setup {
 	STDERR_CLOSED
 };
 
-// Run path with argv (argv[0] included) and the test's environment, changed
-// so that messages come out in English (LC_ALL=C, LANGUAGE unset), then by
-// env: "NAME=value" sets a variable, a bare "NAME" removes it. A process
-// still running after 20 s is killed (status -1, signal SIGKILL).
+// Run path with argv (argv[0] included) in the test's environment with
+// LC_ALL=C and LANGUAGE unset, then changed by env: "NAME=value" sets, a
+// bare "NAME" removes. A process still running after 20 s is killed.
 tool_result run_program(const char *path, const std::vector<std::string> &argv,
 			const std::vector<std::string> &env = {},
 			stream_setup target = STREAMS_CAPTURED);
@@ -55,16 +49,14 @@ struct temp_file {
 	temp_file &operator=(const temp_file &) = delete;
 };
 
-// Environment entries that preload the fault-injection library and make it
-// log to log_path, followed by settings ("FAULT_FAKE=1", ...).
+// Environment that preloads the fault library logging to log_path, then settings.
 std::vector<std::string> fault_env(const std::string &log_path,
 				   const std::vector<std::string> &settings = {});
 
-// One line of the fault log. Data requests (DISCARD, ZEROOUT, SECDISCARD)
-// carry start, length and the raw monotonic time of issue in microseconds;
-// CLOCK carries the clock id in start and the reading handed to the program
-// in time_us (-1 when the reading failed); OPEN carries the path opened
-// (control characters shown as '?'); GETSIZE64 and SSZGET carry nothing.
+// One line of the fault log. Data requests carry start, length and the raw
+// monotonic time of issue in microseconds; CLOCK the clock id in start and
+// the reading in time_us (-1: failed); OPEN the path, control characters
+// shown as '?'; GETSIZE64 and SSZGET nothing.
 struct fault_event {
 	std::string name;
 	uint64_t start, length;
@@ -72,11 +64,9 @@ struct fault_event {
 	std::string path = "";
 };
 
-// The log's lines in order; a line that does not parse becomes an event
-// named "BAD: <line>" so that comparisons show it.
+// The log's lines in order; one that does not parse becomes "BAD: <line>".
 std::vector<fault_event> read_fault_log(const std::string &path);
 
-// A text split at blanks.
 std::vector<std::string> words(const std::string &text);
 
 // One run and what must come of it. In args, out, err and requests "DEV"
@@ -85,14 +75,12 @@ struct tool_case {
 	std::string args = ""; // split at blanks; "''" is an empty argument
 	int status = 0;
 	std::string out = "", err = "";
-	// Fault-library settings, split at blanks. With settings or any
-	// expected log, the library is preloaded, and then the data requests
-	// are always compared.
+	// Fault settings, split at blanks. With settings or any expected log
+	// the library is preloaded and the data requests always compared.
 	std::string faults = "";
 	std::string requests = ""; // "NAME start length", joined by ", "
 	std::string calls = "";    // every logged call but clocks and opens; compared when given
-	// On a patterned device: where it must read zeros afterwards, the
-	// pattern everywhere else; with any_inside, anything inside.
+	// On a patterned device: where zeros (any_inside: anything) must be.
 	uint64_t zero_at = 0, zero_length = 0;
 	bool any_inside = false;
 	stream_setup streams = STREAMS_CAPTURED;
@@ -102,8 +90,9 @@ struct tool_case {
 	int opens = 0;                      // ... this many times
 };
 
-// Run c against dev (which may be null) and compare everything the row
-// expects. With patterned, the device is filled with the pattern first and
-// its contents are checked afterwards. note is added to every failure.
+// Run c against dev (may be null) and compare everything the row expects;
+// with patterned, fill the device first and check it afterwards.
 void expect_run(const tool_case &c, const loop_device *dev = nullptr, bool patterned = false,
 		const std::string &note = "");
+void expect_runs(const std::vector<tool_case> &cases, const loop_device *dev = nullptr,
+		 bool patterned = false);

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The tool before it has a device: help, version, usage errors, size
-// options, the order in which options take effect, paths that are not block
-// devices, output streams that fail, and the pacing rule of report lines.
+// options and their order, paths that are not block devices, failing
+// output streams, and the pacing rule of report lines.
 #include "device_range.h"
 #include "refused_sizes.h"
 #include "runner.h"
@@ -42,12 +42,6 @@ const std::string NODEV = "/nonexistent/hostkit-test-device";
 const std::string ND = " " + NODEV + " ";
 const std::string PARSE = "sectrim: failed to parse ", EINVAL_TEXT = "': Invalid argument\n",
 		  ERANGE_TEXT = "': Numerical result out of range\n";
-
-void expect_runs(const std::vector<tool_case> &cases)
-{
-	for (const tool_case &c : cases)
-		expect_run(c);
-}
 
 // clang-format off
 TEST(CommandLine, HelpAndVersion)
@@ -98,8 +92,7 @@ TEST(CommandLine, SizeOptionsFailBeforeTheDeviceIsOpened)
 	});
 }
 
-// The exit-time check turns a lost write into status 1, and a reader that
-// went away is no failure.
+// The exit-time check makes a lost write status 1; a reader gone is no failure.
 TEST(CommandLine, HelpOnFailingOutput)
 {
 	expect_runs({
@@ -111,9 +104,8 @@ TEST(CommandLine, HelpOnFailingOutput)
 }
 // clang-format on
 
-// Every text the size parser refuses, through each size option, written
-// short, long, and long with '=': the diagnostic quotes the text as given
-// and ends with the system's error text.
+// Every text the size parser refuses, through each size option, short, long
+// and long with '=': the text quoted as given, then the system's error.
 TEST(CommandLine, EveryRefusedSizeText)
 {
 	std::vector<std::pair<std::string, std::string>> refused;
@@ -121,19 +113,16 @@ TEST(CommandLine, EveryRefusedSizeText)
 		refused.emplace_back(text, EINVAL_TEXT);
 	for (const out_of_range_size &size : OUT_OF_RANGE_SIZES)
 		refused.emplace_back(size.text, ERANGE_TEXT);
-	std::vector<tool_case> cases;
 	for (const auto &[text, error] : refused) {
-		cases.push_back({.status = 1,
-				 .err = PARSE + "offset: '" + text + error,
-				 .argv = {"-o", text, NODEV}});
-		cases.push_back({.status = 1,
-				 .err = PARSE + "length: '" + text + error,
-				 .argv = {NODEV, "--length", text}});
-		cases.push_back({.status = 1,
-				 .err = PARSE + "step: '" + text + error,
-				 .argv = {"--step=" + text, NODEV}});
+		const std::pair<std::string, std::vector<std::string>> forms[] = {
+			{"offset", {"-o", text, NODEV}},
+			{"length", {NODEV, "--length", text}},
+			{"step", {"--step=" + text, NODEV}}};
+		for (const auto &[name, argv] : forms)
+			expect_run({.status = 1,
+				    .err = PARSE + name + ": '" + text + error,
+				    .argv = argv});
 	}
-	expect_runs(cases);
 }
 
 TEST(CommandLine, NamesItselfAsInvoked)
@@ -163,9 +152,8 @@ std::string logged(std::string path)
 	return path;
 }
 
-// Paths that are not block devices, which need no privilege to try. Nodes
-// whose opening has effects of its own (FIFOs, character devices, sockets)
-// are refused without being opened; the rest are found out after open().
+// Paths that are not block devices. Nodes whose opening has effects of its
+// own (FIFOs, character devices, sockets) are refused unopened.
 TEST(CommandLine, NotABlockDevice)
 {
 	temp_file regular, fifo, socket_path;
@@ -190,24 +178,16 @@ TEST(CommandLine, NotABlockDevice)
 	ASSERT_EQ(mkfifo(odd_fifo.c_str(), 0600), 0) << strerror(errno);
 	const std::string not_block = ": not a block device\n",
 			  missing = ": No such file or directory\n";
-	const struct {
-		std::string path;
-		bool opened;
-		std::string err;
-	} cases[] = {
-		// clang-format off
-		{regular.path, true, "sectrim: " + regular.path + not_block},
-		{"/dev/null", false, "sectrim: /dev/null" + not_block},
-		{"/dev/zero", false, "sectrim: /dev/zero" + not_block},
-		{fifo.path, false, "sectrim: " + fifo.path + not_block},
+	// clang-format off
+	const struct { std::string path; bool opened; std::string err; } cases[] = {
+		{regular.path, true, "sectrim: " + regular.path + not_block}, {"/dev/null", false, "sectrim: /dev/null" + not_block},
+		{"/dev/zero", false, "sectrim: /dev/zero" + not_block}, {fifo.path, false, "sectrim: " + fifo.path + not_block},
 		{socket_path.path, false, "sectrim: " + socket_path.path + not_block},
-		{NODEV, true, "sectrim: cannot open " + NODEV + missing},
-		{"/", true, "sectrim: cannot open /: Is a directory\n"},
-		{odd_file, true, "sectrim: " + odd_file + not_block},
-		{odd_fifo, false, "sectrim: " + odd_fifo + not_block},
+		{NODEV, true, "sectrim: cannot open " + NODEV + missing}, {"/", true, "sectrim: cannot open /: Is a directory\n"},
+		{odd_file, true, "sectrim: " + odd_file + not_block}, {odd_fifo, false, "sectrim: " + odd_fifo + not_block},
 		{odd_missing, true, "sectrim: cannot open " + odd_missing + missing},
-		// clang-format on
 	};
+	// clang-format on
 	for (const auto &c : cases)
 		for (const char *mode : {"-v", "-z", "-s"})
 			expect_run({.status = 1,
@@ -224,22 +204,16 @@ TEST(CommandLine, NotABlockDevice)
 
 TEST(ProgressDue, AWholeSecondMustHavePassed)
 {
-	const struct {
-		timeval last, now;
-		bool due;
-	} cases[] = {
-		// clang-format off
+	// clang-format off
+	const struct { timeval last, now; bool due; } cases[] = {
 		{{5, 900000}, {6, 500000}, false}, // seconds up by one, microseconds down
-		{{5, 200000}, {6, 400000}, true},
+		{{5, 200000}, {6, 400000}, true}, {{5, 500000}, {6, 499999}, false}, {{5, 500000}, {5, 999999}, false},
 		{{5, 900000}, {7, 100000}, true}, // seconds up by two
 		{{5, 500000}, {6, 500000}, true}, // exactly one second
-		{{5, 500000}, {6, 499999}, false},
-		{{5, 500000}, {5, 999999}, false},
 		{{0, 0}, {0, 0}, false}, // an unreadable clock never makes a line due
-		{{-1, 0}, {0, 0}, true}, // signed comparisons
-		{{6, 0}, {5, 0}, false},
-		// clang-format on
+		{{-1, 0}, {0, 0}, true}, {{6, 0}, {5, 0}, false}, // signed comparisons
 	};
+	// clang-format on
 	for (const auto &c : cases)
 		EXPECT_EQ(progress_due(&c.last, &c.now), c.due)
 			<< c.last.tv_sec << "." << c.last.tv_usec << " -> " << c.now.tv_sec << "."

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The tool against real loop devices with 512- and 4096-byte sectors: what
-// each run leaves on the device, what it refuses, and what it says; also
-// with a standard stream closed, which must never let output reach the
-// device.
+// each run leaves on the device, refuses and says, also with a standard
+// stream closed, which must never let output reach the device.
 #include "device.h"
 #include "runner.h"
 
@@ -23,16 +22,16 @@ constexpr int SECTOR_SIZES[] = {512, 4096};
 
 using Device = DeviceTest;
 
-// Every run starts from the pattern; afterwards exactly the range must read
-// zeros. A loop device discards by punching holes in its file, so discarded
-// ranges read zeros too. Refused runs exit 1 with one exact diagnostic,
-// print nothing on standard output, and leave every byte as it was.
+// Every run starts from the pattern; afterwards exactly the range reads
+// zeros: a loop device discards by punching holes in its file. Refused runs
+// leave every byte as it was.
 TEST_F(Device, ChangesExactlyTheRange)
 {
 	const std::string
 		Z = "DEV: Zero-filled ",
 		D = "DEV: Discarded ", ALIGN = " is not aligned to sector size ",
-		SECDISCARD = "sectrim: DEV: BLKSECDISCARD ioctl failed: Operation not supported\n";
+		SECDISCARD = "sectrim: DEV: BLKSECDISCARD ioctl failed: Operation not supported\n",
+		BEYOND = "sectrim: DEV: offset is greater than device size\n";
 	// clang-format off
 	const tool_case cases[] = {
 		{.args = "-z -o 1M -l 2M DEV", .zero_at = MiB, .zero_length = 2 * MiB},
@@ -55,18 +54,15 @@ TEST_F(Device, ChangesExactlyTheRange)
 		{"-o 100 DEV", 1, "", "sectrim: DEV: offset 100" + ALIGN + "SECTOR\n"},
 		{.args = "-o 512 DEV", .status = 1, .err = "sectrim: DEV: offset 512" + ALIGN + "4096\n", .only_sector = 4096},
 		{.args = "-z -o 1M -l 512 DEV", .status = 1, .err = "sectrim: DEV: length 512" + ALIGN + "4096\n", .only_sector = 4096},
-		{"-z -l 1000 DEV", 1, "", "sectrim: DEV: length 1000" + ALIGN + "SECTOR\n"},
-		{"-z -l 1048577 DEV", 1, "", "sectrim: DEV: length 1048577" + ALIGN + "SECTOR\n"},
+		{"-z -l 1000 DEV", 1, "", "sectrim: DEV: length 1000" + ALIGN + "SECTOR\n"}, {"-z -l 1048577 DEV", 1, "", "sectrim: DEV: length 1048577" + ALIGN + "SECTOR\n"},
 		// With a step only the step is tested, whatever the length.
 		{"-z -l 4M -p 1000 DEV", 1, "", "sectrim: DEV: length 1000" + ALIGN + "SECTOR\n"},
-		{"-z -v -o 8196K DEV", 1, "", "sectrim: DEV: offset is greater than device size\n"},
-		{"-z -o 1T DEV", 1, "", "sectrim: DEV: offset is greater than device size\n"},
+		{"-z -v -o 8196K DEV", 1, "", BEYOND}, {"-z -o 1T DEV", 1, "", BEYOND},
 		// Alignment is checked before the bound.
 		{"-z -o 1099511627777 DEV", 1, "", "sectrim: DEV: offset 1099511627777" + ALIGN + "SECTOR\n"},
 		// Loop devices do not do secure discard; the kernel's answer is
 		// passed on.
-		{"-s -v DEV", 1, "", SECDISCARD},
-		{"-s -o 1M -l 1M -p 512K DEV", 1, "", SECDISCARD},
+		{"-s -v DEV", 1, "", SECDISCARD}, {"-s -o 1M -l 1M -p 512K DEV", 1, "", SECDISCARD},
 		// With a standard stream closed the device gets a low descriptor;
 		// what the tool writes to that stream must fail, not land on the
 		// device.
@@ -84,8 +80,7 @@ TEST_F(Device, ChangesExactlyTheRange)
 	}
 }
 
-// A symbolic link to a block device is followed, and the name given is the
-// one printed, however odd.
+// A link to the device is followed, and the name given printed, however odd.
 TEST_F(Device, OddlyNamedLinkToTheDevice)
 {
 	ASSERT_TRUE(attach(DEVICE_SIZE, 512));
@@ -95,14 +90,12 @@ TEST_F(Device, OddlyNamedLinkToTheDevice)
 	const std::string aligned = ": offset 100 is not aligned to sector size 512\n",
 			  secure = ": BLKSECDISCARD ioctl failed: Operation not supported\n";
 	// clang-format off
-	const tool_case cases[] = {
+	expect_runs({
 		{.out = link + ": Zero-filled 1048576 bytes from the offset 1048576\n", .zero_at = MiB, .zero_length = MiB, .argv = {"-z", "-v", "-o", "1M", "-l", "1M", "-p", "256K", link}},
 		{.status = 1, .err = "sectrim: " + link + aligned, .argv = {"-v", "-o", "100", link}},
 		{.status = 1, .err = "sectrim: " + link + secure, .argv = {"-s", "-v", link}},
-	};
+	}, &dev, true);
 	// clang-format on
-	for (const tool_case &c : cases)
-		expect_run(c, &dev, true);
 	unlink(link.c_str());
 }
 
@@ -118,10 +111,10 @@ TEST_F(Device, NoDescriptorAboveTheStandardStreams)
 		"/bin/sh",
 		{"sh", "-c", "ulimit -n 3 && exec \"$0\" \"$@\"", SECTRIM_PATH, "-z", dev.path}, {},
 		STDOUT_CLOSED);
+	const std::string refused =
+		": cannot move the descriptor above the standard streams: Invalid argument\n";
 	EXPECT_EQ(r.status, 1) << r.err;
-	EXPECT_EQ(r.err, "sectrim: " + dev.path +
-				 ": cannot move the descriptor above the standard streams: Invalid "
-				 "argument\n");
+	EXPECT_EQ(r.err, "sectrim: " + dev.path + refused);
 	EXPECT_TRUE(check_contents(dev, 0, 0));
 }
 #endif
@@ -136,38 +129,35 @@ TEST_F(Device, ReadOnlyDevice)
 	ASSERT_TRUE(attach_loop_device(&ro, dev.size, dev.sector_size, &dev));
 	const std::string refused = " ioctl failed: Operation not permitted\n";
 	// clang-format off
-	const tool_case cases[] = {
+	expect_runs({
 		{"-v DEV", 1, "", "sectrim: DEV: BLKDISCARD" + refused},
 		{"-z -v -p 1M DEV", 1, "", "sectrim: DEV: BLKZEROOUT" + refused},
 		{"-z -o 4M -l 4096 DEV", 1, "", "sectrim: DEV: BLKZEROOUT" + refused},
-	};
+	}, &ro);
 	// clang-format on
-	for (const tool_case &c : cases)
-		expect_run(c, &ro);
 	EXPECT_TRUE(check_contents(dev, 0, 0));
 }
 
-// Data safety: whatever the mode, sector size, step and range, a run leaves
-// every byte outside the range it was given as it was, says what it did,
-// and after a zero-fill every byte inside reads zero. Sizes are in sectors,
-// so that one table serves every sector size.
+// Data safety: whatever the mode, sector size, step and range, every byte
+// outside the range stays, and after a zero-fill every byte inside reads
+// zero. Sizes are in sectors, so that one table serves every sector size.
 TEST_F(Device, OnlyTheRangeChanges)
 {
 	constexpr uint64_t SECTORS = 256;
-	const struct {
-		const char *flag, *verb;
-		bool zeroes; // else a discard: the range may read anything
-	} modes[] = {{"", "Discarded", false}, {"-z ", "Zero-filled", true}};
+	// Without zeroes a discard: the range may read anything.
+	// clang-format off
+	const struct { const char *flag, *verb; bool zeroes; } modes[] = {
+		{"", "Discarded", false}, {"-z ", "Zero-filled", true}};
+	// clang-format on
 	// None, one that leaves a shorter last chunk of every range below, and
 	// one larger than every range.
 	constexpr uint64_t STEPS[] = {0, 12, 64};
-	const struct {
-		const char *where;
-		uint64_t offset, length; // as given; the last row runs past the end
-	} ranges[] = {{"at the start", 0, 40},
-		      {"in the middle", 100, 40},
-		      {"up to the end", SECTORS - 40, 40},
-		      {"clamped past the end", SECTORS - 26, 40}};
+	// Offset and length as given; the last row runs past the end.
+	// clang-format off
+	const struct { const char *where; uint64_t offset, length; } ranges[] = {
+		{"at the start", 0, 40}, {"in the middle", 100, 40}, {"up to the end", SECTORS - 40, 40},
+		{"clamped past the end", SECTORS - 26, 40}};
+	// clang-format on
 	// One run from the pattern, the range given in sectors of unit bytes.
 	auto expect_range = [&](const auto &mode, uint64_t step, const auto &r, uint64_t unit) {
 		const uint64_t end = std::min(SECTORS, r.offset + r.length);

@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The tool's kernel requests seen and steered through the fault-injection
-// library: which request a command line comes down to, the chunk walk
-// request by request, failing requests, odd geometry, and device sizes near
-// 2^64. The device is a small real loop device, so open and fstat are
-// genuine; faked sizes and data requests are the library's.
+// The tool's kernel requests seen and steered through the fault library:
+// the request a command line comes down to, the chunk walk, failing
+// requests, odd geometry, sizes near 2^64. The device is a real loop device,
+// so open and fstat are genuine.
 #include "device.h"
 #include "runner.h"
 
@@ -35,36 +34,32 @@ const std::string D = "DEV: Discarded ", Z = "DEV: Zero-filled ", FAILED = "sect
 // requests are faked: only the fault log tells the modes apart.
 TEST_F(Faults, OptionOrder)
 {
+	const std::string WHOLE = D + "1048576 bytes from the offset 0\n";
 	// clang-format off
-	const tool_case cases[] = {
-		{.args = "DEV", .faults = "FAULT_FAKE=1", .requests = "DISCARD 0 1048576"},
-		{.args = "-z DEV", .faults = "FAULT_FAKE=1", .requests = "ZEROOUT 0 1048576"},
-		{.args = "-s DEV", .faults = "FAULT_FAKE=1", .requests = "SECDISCARD 0 1048576"},
-		{.args = "-z -s DEV", .faults = "FAULT_FAKE=1", .requests = "SECDISCARD 0 1048576"},
-		{.args = "-s -z DEV", .faults = "FAULT_FAKE=1", .requests = "ZEROOUT 0 1048576"},
-		{.args = "--zeroout DEV --secure", .faults = "FAULT_FAKE=1", .requests = "SECDISCARD 0 1048576"},
-		{.args = "-zs DEV", .faults = "FAULT_FAKE=1", .requests = "SECDISCARD 0 1048576"},
-		{.args = "-sz DEV", .faults = "FAULT_FAKE=1", .requests = "ZEROOUT 0 1048576"},
-		{.args = "-v DEV", .out = D + "1048576 bytes from the offset 0\n", .faults = "FAULT_FAKE=1", .requests = "DISCARD 0 1048576"},
-		{.args = "DEV -v", .out = D + "1048576 bytes from the offset 0\n", .faults = "FAULT_FAKE=1", .requests = "DISCARD 0 1048576"},
-		{.args = "DEV -o 4096 --verbose", .out = D + "1044480 bytes from the offset 4096\n", .faults = "FAULT_FAKE=1", .requests = "DISCARD 4096 1044480"},
-		{.args = "-o 4096 -o 8192 DEV", .faults = "FAULT_FAKE=1", .requests = "DISCARD 8192 1040384"},
-		{.args = "-l 4096 DEV -l 1024", .faults = "FAULT_FAKE=1", .requests = "DISCARD 0 1024"},
-		{.args = "-p 512K -p 0 DEV", .faults = "FAULT_FAKE=1", .requests = "DISCARD 0 1048576"},
-		{.args = "-p 0 -p 512K DEV", .faults = "FAULT_FAKE=1", .requests = "DISCARD 0 524288, DISCARD 524288 524288"},
-		{.args = "-- DEV", .faults = "FAULT_FAKE=1", .requests = "DISCARD 0 1048576"},
+	const struct { const char *args, *requests; std::string out = ""; } cases[] = {
+		{"DEV", "DISCARD 0 1048576"}, {"-z DEV", "ZEROOUT 0 1048576"}, {"-s DEV", "SECDISCARD 0 1048576"},
+		{"-z -s DEV", "SECDISCARD 0 1048576"}, {"-s -z DEV", "ZEROOUT 0 1048576"},
+		{"--zeroout DEV --secure", "SECDISCARD 0 1048576"}, {"-zs DEV", "SECDISCARD 0 1048576"},
+		{"-sz DEV", "ZEROOUT 0 1048576"}, {"-v DEV", "DISCARD 0 1048576", WHOLE}, {"DEV -v", "DISCARD 0 1048576", WHOLE},
+		{"DEV -o 4096 --verbose", "DISCARD 4096 1044480", D + "1044480 bytes from the offset 4096\n"},
+		{"-o 4096 -o 8192 DEV", "DISCARD 8192 1040384"}, {"-l 4096 DEV -l 1024", "DISCARD 0 1024"},
+		{"-p 512K -p 0 DEV", "DISCARD 0 1048576"}, {"-p 0 -p 512K DEV", "DISCARD 0 524288, DISCARD 524288 524288"},
+		{"-- DEV", "DISCARD 0 1048576"},
 	};
 	// clang-format on
-	for (const tool_case &c : cases)
-		expect_run(c, &dev);
+	for (const auto &c : cases)
+		expect_run({.args = c.args,
+			    .out = c.out,
+			    .faults = "FAULT_FAKE=1",
+			    .requests = c.requests},
+			   &dev);
 }
 
-// The requests of the walk, what comes of a failing one, and the geometry
-// the checks go by.
+// The requests of the walk, a failing one, and the geometry the checks go by.
 TEST_F(Faults, ChunkWalk)
 {
 	// clang-format off
-	const tool_case cases[] = {
+	expect_runs({
 		{"-v -o 1M -l 10M -p 4M DEV", 0, D + "10485760 bytes from the offset 1048576\n", "", GIB, "DISCARD 1048576 4194304, DISCARD 5242880 4194304, DISCARD 9437184 2097152"},
 		{"-z -v -l 10M -p 4M DEV", 0, Z + "10485760 bytes from the offset 0\n", "", GIB, "ZEROOUT 0 4194304, ZEROOUT 4194304 4194304, ZEROOUT 8388608 2097152"},
 		{"-s -v DEV", 0, D + "1073741824 bytes from the offset 0\n", "", GIB, "SECDISCARD 0 1073741824"},
@@ -109,10 +104,8 @@ TEST_F(Faults, ChunkWalk)
 		{"-o 512 DEV", 1, "", "sectrim: DEV: offset 512" + ALIGN, "FAULT_SECTOR=1024 FAULT_FAKE=1", "", "GETSIZE64 SSZGET"},
 		{"-p 1536 DEV", 1, "", "sectrim: DEV: length 1536" + ALIGN, "FAULT_SECTOR=1024 FAULT_SIZE=1073741824 FAULT_FAKE=1", "", "GETSIZE64 SSZGET"},
 		{"-o 8192 DEV", 1, "", "sectrim: DEV: offset is greater than device size\n", "FAULT_SIZE=4096 FAULT_FAKE=1", "", "GETSIZE64 SSZGET"},
-	};
+	}, &dev);
 	// clang-format on
-	for (const tool_case &c : cases)
-		expect_run(c, &dev);
 }
 
 // The delay lands between requests and the log's times show it: later
@@ -135,36 +128,37 @@ TEST_F(Faults, DelayedRequestsAreStampedInOrder)
 			<< " and " << requests[i].time_us << " us";
 }
 
-// Wherever a request fails and whatever the kernel answers, the run stops
-// right there with status 1 and one diagnostic carrying the system's error
-// text, issues nothing more and reports nothing. Discard and zero-fill
-// reach the real device, so it also shows that the chunks before the
-// failure were done and nothing after it.
+// Wherever a request fails, the run stops there with status 1 and one
+// diagnostic with the system's error text, issues and reports nothing more.
+// Discard and zero-fill reach the real device: the chunks before the
+// failure are done, nothing after it.
 struct mode_column {
 	const char *flag, *request, *logged;
 	bool real; // a loop device cannot securely discard: faked
 };
 constexpr mode_column MODES[] = {
-	{"", "BLKDISCARD", "DISCARD", true},
-	{"-z ", "BLKZEROOUT", "ZEROOUT", true},
-	{"-s ", "BLKSECDISCARD", "SECDISCARD", false},
+	{"-v ", "BLKDISCARD", "DISCARD", true},
+	{"-v -z ", "BLKZEROOUT", "ZEROOUT", true},
+	{"-v -s ", "BLKSECDISCARD", "SECDISCARD", false},
 };
 constexpr int ERRORS[] = {EIO, EOPNOTSUPP, EINVAL};
 
-const std::string FAILED_IOCTL = " ioctl failed: ";
+std::string failed(const char *request, int error)
+{
+	return std::string("sectrim: DEV: ") + request + " ioctl failed: " + strerror(error) + "\n";
+}
 
 // Modes x {first, middle, last} of five 128 KiB chunks from 64 KiB on x errno.
 TEST_F(Faults, FailingRequestMatrix)
 {
 	constexpr uint64_t OFFSET = 64 << 10, STEP = 128 << 10, CHUNKS = 5;
-	for (const mode_column &mode : MODES) {
-		const std::string v = std::string("-v ") + mode.flag, failed = FAILED_IOCTL;
+	for (const mode_column &mode : MODES)
 		for (uint64_t fail_at : {uint64_t{1}, (CHUNKS + 1) / 2, CHUNKS})
 			for (int error : ERRORS) {
-				tool_case c = {.args = v + "-o 65536 -p 131072 DEV",
+				tool_case c = {.args = mode.flag +
+						       std::string("-o 65536 -p 131072 DEV"),
 					       .status = 1,
-					       .err = "sectrim: DEV: " + std::string(mode.request) +
-						      failed + strerror(error) + "\n",
+					       .err = failed(mode.request, error),
 					       .faults = fail(static_cast<int>(fail_at), error) +
 							 (mode.real ? "" : " FAULT_FAKE=1"),
 					       .calls = "GETSIZE64 SSZGET",
@@ -178,49 +172,43 @@ TEST_F(Faults, FailingRequestMatrix)
 				}
 				expect_run(c, &dev, true);
 			}
-	}
 }
 
 // Modes x {size, sector size} request x errno: the run ends before any data
 // request, with nothing faked that could hide a stray one.
 TEST_F(Faults, FailingGeometryMatrix)
 {
-	const struct {
-		const char *which, *request, *calls;
-	} geometry[] = {{"size", "BLKGETSIZE64", "GETSIZE64"},
-			{"sector", "BLKSSZGET", "GETSIZE64 SSZGET"}};
-	for (const mode_column &mode : MODES) {
-		const std::string v = std::string("-v ") + mode.flag, failed = FAILED_IOCTL;
+	// clang-format off
+	const struct { const char *which, *request, *calls; } geometry[] = {
+		{"size", "BLKGETSIZE64", "GETSIZE64"}, {"sector", "BLKSSZGET", "GETSIZE64 SSZGET"}};
+	// clang-format on
+	for (const mode_column &mode : MODES)
 		for (const auto &g : geometry)
 			for (int error : ERRORS)
-				expect_run({.args = v + "DEV",
+				expect_run({.args = mode.flag + std::string("DEV"),
 					    .status = 1,
-					    .err = "sectrim: DEV: " + std::string(g.request) +
-						   failed + strerror(error) + "\n",
+					    .err = failed(g.request, error),
 					    .faults = std::string("FAULT_FAIL_GEOMETRY=") +
 						      g.which +
 						      " FAULT_ERRNO=" + std::to_string(error),
 					    .calls = g.calls},
 					   &dev, true);
-	}
 }
 
 // The kernel never reports a sector size of 0 or below, but every check
 // divides by it: refused before any of them, with any range.
 TEST_F(Faults, SectorSizeBelowOne)
 {
-	for (const mode_column &mode : MODES) {
-		const std::string v = std::string("-v ") + mode.flag;
+	for (const mode_column &mode : MODES)
 		for (int sector : {0, -1, -512, INT_MIN})
 			for (const char *range : {"", "-l 0 ", "-o 1M -p 4096 "})
-				expect_run({.args = v + range + "DEV",
+				expect_run({.args = mode.flag + std::string(range) + "DEV",
 					    .status = 1,
 					    .err = "sectrim: DEV: invalid sector size " +
 						   std::to_string(sector) + "\n",
 					    .faults = "FAULT_SECTOR=" + std::to_string(sector),
 					    .calls = "GETSIZE64 SSZGET"},
 					   &dev, true);
-	}
 }
 
 } // namespace

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Progress lines of verbose stepped runs, replayed from the clock readings
-// the fault library logs: a line is due once a whole second has passed
-// since the last one, so the expected lines follow from the very times the
-// tool saw and no test depends on how fast the machine is.
+// the fault library logs (a line is due a whole second after the last), so
+// that no test depends on how fast the machine is.
 #include "device.h"
 #include "runner.h"
 
@@ -15,8 +14,7 @@
 
 namespace {
 
-// The lines a run must print, worked out from its logged requests and clock
-// readings (an unreadable clock reads 0).
+// The lines a run must print, from its logged requests and clocks (failed: 0).
 std::string replay(const std::vector<fault_event> &log, const std::string &dev, uint64_t offset,
 		   const char *verb)
 {
@@ -50,11 +48,6 @@ std::string replay(const std::vector<fault_event> &log, const std::string &dev, 
 	if (done)
 		line(from, done);
 	return out;
-}
-
-size_t count_lines(const std::string &text)
-{
-	return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
 // The lines' byte counts, which must add up; with from, each line must
@@ -93,16 +86,15 @@ protected:
 	}
 };
 
-// About three seconds of 100 ms requests, read as they come as a log would
-// be: several lines, at least a second apart, each starting where
-// the one before ended, and the first arriving while the work goes on.
+// About three seconds of 100 ms requests: several lines, each starting
+// where the one before ended, the first arriving while the work goes on.
 TEST_F(Progress, SlowStepsReportAtMostOncePerSecond)
 {
 	const tool_result r = run("-v -o 1M -l 30M -p 1M", "FAULT_DELAY_MS=100");
 	ASSERT_EQ(r.status, 0) << r.err;
 	const std::vector<fault_event> events = read_fault_log(log.path);
 	EXPECT_EQ(r.out, replay(events, dev.path, 1 << 20, "Discarded"));
-	EXPECT_GE(count_lines(r.out), 3u) << r.out;
+	EXPECT_GE(std::ranges::count(r.out, '\n'), 3) << r.out;
 	// Held in the buffer, the lines would arrive only at exit, after the
 	// last request.
 	const auto last_request =
@@ -117,14 +109,13 @@ TEST_F(Progress, SlowStepsReportAtMostOncePerSecond)
 
 TEST_F(Progress, OnlyVerboseSteppedRunsReadTheClockPerChunk)
 {
-	const struct {
-		const char *args;
-		size_t readings, lines;
-	} cases[] = {
+	// clang-format off
+	const struct { const char *args; size_t readings; long lines; } cases[] = {
 		{"-l 4M -p 1M", 1, 0}, // quiet: the reading before the walk
 		{"-v -l 4M", 1, 1},    // one request, one final line
 		{"-v -z -l 4M -p 1M", 5, 1},
 	};
+	// clang-format on
 	for (const auto &c : cases) {
 		const tool_result r = run(c.args, "");
 		EXPECT_EQ(r.status, 0) << c.args << ": " << r.err;
@@ -132,7 +123,7 @@ TEST_F(Progress, OnlyVerboseSteppedRunsReadTheClockPerChunk)
 		for (const fault_event &ev : read_fault_log(log.path))
 			readings += ev.name == "CLOCK";
 		EXPECT_EQ(readings, c.readings) << c.args;
-		EXPECT_EQ(count_lines(r.out), c.lines) << c.args << ": " << r.out;
+		EXPECT_EQ(std::ranges::count(r.out, '\n'), c.lines) << c.args << ": " << r.out;
 	}
 }
 
