@@ -30,7 +30,7 @@ esac
 # for running what is built, and the native tools of `make check`.
 # Valgrind, which runs i386 programs on amd64, wants that C library's
 # symbols; it cannot run an emulated architecture's programs at all.
-packages="crossbuild-essential-$arch libgtest-dev:$arch libc6:$arch libstdc++6:$arch"
+packages="crossbuild-essential-$arch libgtest-dev:$arch libbenchmark-dev:$arch libc6:$arch libstdc++6:$arch"
 [ -z "$qemu" ] || packages="$packages qemu-user-static"
 [ "$arch" != i386 ] || packages="$packages libc6-dbg:$arch"
 scripts/install-deps.sh build test package

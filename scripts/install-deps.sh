@@ -7,7 +7,7 @@ set -e
 packages_for() {
 	case "$1" in
 	build) echo "cmake make g++ gettext" ;;
-	test) echo "git googletest libgtest-dev locales mount valgrind zsh" ;;
+	test) echo "git googletest libgtest-dev libbenchmark-dev locales mount valgrind zsh" ;;
 	package) echo "groff-base mandoc bash-completion" ;;
 	lint) echo "clang-format clang-tidy cppcheck shellcheck zsh" ;;
 	fuzz) echo "clang libclang-rt-14-dev" ;;
