@@ -40,9 +40,6 @@ struct loop_device {
 ::testing::AssertionResult check_contents(const loop_device &dev, uint64_t zero_start,
 					  uint64_t zero_length, bool any_inside = false);
 
-// Empty when loop devices can be made here, else why not.
-std::string loop_devices_unavailable();
-
 // A test with a device of 1 MiB in 512-byte sectors; attach() trades it for
 // another. Where loop devices cannot be made the test is skipped, loudly,
 // or fails under HOSTKIT_REQUIRE_DEVICES=1 as CI sets; where they can, a
@@ -50,16 +47,7 @@ std::string loop_devices_unavailable();
 class DeviceTest : public ::testing::Test {
 protected:
 	loop_device dev;
-	void SetUp() override
-	{
-		const char *required = getenv("HOSTKIT_REQUIRE_DEVICES");
-		if (const std::string why_not = loop_devices_unavailable(); why_not.empty())
-			ASSERT_TRUE(attach_loop_device(&dev, 1 << 20, 512));
-		else if (required && std::string(required) == "1")
-			FAIL() << "no loop device under HOSTKIT_REQUIRE_DEVICES=1: " << why_not;
-		else
-			GTEST_SKIP() << "*** DEVICE TEST NOT RUN: " << why_not << " ***";
-	}
+	void SetUp() override;
 	::testing::AssertionResult attach(uint64_t size, int sector_size)
 	{
 		dev.detach();
