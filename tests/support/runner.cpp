@@ -73,9 +73,6 @@ tool_result run_program(const char *path, const std::vector<std::string> &argv,
 	std::vector<std::string> environment;
 	for (char **e = environ; *e; e++)
 		environment.emplace_back(*e);
-	std::vector<char *> child_argv, child_envp;
-	for (const std::string &a : argv)
-		child_argv.push_back(const_cast<char *>(a.c_str()));
 	std::vector<std::string> settings = {"LC_ALL=C", "LANGUAGE"};
 	settings.insert(settings.end(), env.begin(), env.end());
 	for (const std::string &entry : settings) {
@@ -85,10 +82,11 @@ tool_result run_program(const char *path, const std::vector<std::string> &argv,
 		if (entry.find('=') != std::string::npos)
 			environment.push_back(entry);
 	}
-	for (const std::string &e : environment)
-		child_envp.push_back(const_cast<char *>(e.c_str()));
-	child_argv.push_back(nullptr);
-	child_envp.push_back(nullptr);
+	// Value-initialised: the lists end in a null pointer.
+	std::vector<char *> child_argv(argv.size() + 1), child_envp(environment.size() + 1);
+	const auto c_str = [](const std::string &s) { return const_cast<char *>(s.c_str()); };
+	std::ranges::transform(argv, child_argv.begin(), c_str);
+	std::ranges::transform(environment, child_envp.begin(), c_str);
 
 	// Standard error to a memory file, which never blocks the child;
 	// standard output through a pipe read as it comes, or as asked.
@@ -128,12 +126,8 @@ tool_result run_program(const char *path, const std::vector<std::string> &argv,
 		int wstatus = 0;
 		for (pid_t r;
 		     (r = waitpid(pid, &wstatus, WNOHANG)) != pid && (r >= 0 || errno == EINTR);) {
-			if (raw_now_us() > deadline) {
+			if (raw_now_us() > deadline)
 				kill(pid, SIGKILL);
-				while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR)
-					;
-				break;
-			}
 			if (out[0] < 0 || !read_pipe(out[0], 1, &result))
 				poll(nullptr, 0, 1);
 		}
@@ -141,15 +135,19 @@ tool_result run_program(const char *path, const std::vector<std::string> &argv,
 			;
 		if (WIFEXITED(wstatus))
 			result.status = WEXITSTATUS(wstatus);
-		char buf[4096];
-		lseek(errs, 0, SEEK_SET);
-		for (ssize_t n; (n = read(errs, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR);)
-			result.err.append(buf, static_cast<size_t>(std::max<ssize_t>(n, 0)));
+		result.err = file_text("/proc/self/fd/" + std::to_string(errs));
 	}
 	if (out[0] >= 0)
 		close(out[0]);
 	close(errs);
 	return result;
+}
+
+std::string file_text(const std::string &path)
+{
+	std::stringstream text;
+	text << std::ifstream(path).rdbuf();
+	return text.str();
 }
 
 tool_result run_sectrim(const std::vector<std::string> &args, const std::vector<std::string> &env,

@@ -13,10 +13,10 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -60,29 +60,24 @@ TEST(CommandLine, HelpAndVersion)
 // Options are acted on in order: the bad one ends the run first.
 TEST(CommandLine, UsageErrors)
 {
+	const std::string NONE = "sectrim: no device specified\n", COUNT = "sectrim: unexpected number of arguments\n" + HELP,
+			  INVALID = "sectrim: invalid option -- 'x'\n" + HELP;
 	expect_runs({
-		{"", 1, "", "sectrim: no device specified\n"},
-		{"-v -z -o 1M", 1, "", "sectrim: no device specified\n"},
-		{ND + ND, 1, "", "sectrim: unexpected number of arguments\n" + HELP},
-		{"-v" + ND + "-z extra more", 1, "", "sectrim: unexpected number of arguments\n" + HELP},
-		{"-x" + ND, 1, "", "sectrim: invalid option -- 'x'\n" + HELP},
+		{"", 1, "", NONE}, {"-v -z -o 1M", 1, "", NONE}, {ND + ND, 1, "", COUNT}, {"-v" + ND + "-z extra more", 1, "", COUNT},
+		{"-x" + ND, 1, "", INVALID}, {"-x -h", 1, "", INVALID},
 		{"--bogus" + ND, 1, "", "sectrim: unrecognized option '--bogus'\n" + HELP},
 		{"--verbose=yes" + ND, 1, "", "sectrim: option '--verbose' doesn't allow an argument\n" + HELP},
 		{ND + "-o", 1, "", "sectrim: option requires an argument -- 'o'\n" + HELP},
 		{ND + "--length", 1, "", "sectrim: option '--length' requires an argument\n" + HELP},
-		{"-x -h", 1, "", "sectrim: invalid option -- 'x'\n" + HELP},
 	});
 }
 
 TEST(CommandLine, SizeOptionsFailBeforeTheDeviceIsOpened)
 {
 	expect_runs({
-		{"-o 1x" + ND, 1, "", PARSE + "offset: '1x" + EINVAL_TEXT},
-		{"--offset=1x" + ND, 1, "", PARSE + "offset: '1x" + EINVAL_TEXT},
-		{ND + "-o -1", 1, "", PARSE + "offset: '-1" + EINVAL_TEXT},
-		{"-l 16E" + ND, 1, "", PARSE + "length: '16E" + ERANGE_TEXT},
-		{"--length ''" + ND, 1, "", PARSE + "length: '" + EINVAL_TEXT},
-		{"-p 4096x" + ND, 1, "", PARSE + "step: '4096x" + EINVAL_TEXT},
+		{"-o 1x" + ND, 1, "", PARSE + "offset: '1x" + EINVAL_TEXT}, {"--offset=1x" + ND, 1, "", PARSE + "offset: '1x" + EINVAL_TEXT},
+		{ND + "-o -1", 1, "", PARSE + "offset: '-1" + EINVAL_TEXT}, {"-l 16E" + ND, 1, "", PARSE + "length: '16E" + ERANGE_TEXT},
+		{"--length ''" + ND, 1, "", PARSE + "length: '" + EINVAL_TEXT}, {"-p 4096x" + ND, 1, "", PARSE + "step: '4096x" + EINVAL_TEXT},
 		{"--step=99999999999999999999" + ND, 1, "", PARSE + "step: '99999999999999999999" + ERANGE_TEXT},
 		// A good earlier value does not save a bad later one.
 		{"-o 1M -o 1.5" + ND, 1, "", PARSE + "offset: '1.5" + EINVAL_TEXT},
@@ -97,9 +92,8 @@ TEST(CommandLine, HelpOnFailingOutput)
 {
 	expect_runs({
 		{.args = "--help", .status = 1, .err = "sectrim: write error: No space left on device\n", .streams = STDOUT_DEV_FULL},
-		{.args = "--help", .streams = STDOUT_BROKEN_PIPE},
 		{.args = "--help", .status = 1, .err = "sectrim: write error: Bad file descriptor\n", .streams = STDOUT_CLOSED},
-		{.args = "--help", .out = HELP},
+		{.args = "--help", .streams = STDOUT_BROKEN_PIPE}, {.args = "--help", .out = HELP},
 	});
 }
 // clang-format on
@@ -134,22 +128,6 @@ TEST(CommandLine, NamesItselfAsInvoked)
 	const tool_result h = run_program(SECTRIM_PATH, {"trimmer", "-h"});
 	EXPECT_EQ(h.status, 0);
 	EXPECT_NE(h.out.find(" trimmer [options] <device>\n"), std::string::npos) << h.out;
-}
-
-std::string file_text(const std::string &path)
-{
-	std::stringstream text;
-	text << std::ifstream(path).rdbuf();
-	return text.str();
-}
-
-// A path as the fault log shows it: control characters become '?'.
-std::string logged(std::string path)
-{
-	for (char &c : path)
-		if (static_cast<unsigned char>(c) < ' ')
-			c = '?';
-	return path;
 }
 
 // Paths that are not block devices. Nodes whose opening has effects of its
@@ -188,13 +166,18 @@ TEST(CommandLine, NotABlockDevice)
 		{odd_missing, true, "sectrim: cannot open " + odd_missing + missing},
 	};
 	// clang-format on
-	for (const auto &c : cases)
+	for (const auto &c : cases) {
+		// As the fault log shows it: control characters become '?'.
+		std::string logged = c.path;
+		std::ranges::replace_if(
+			logged, [](unsigned char ch) { return ch < ' '; }, '?');
 		for (const char *mode : {"-v", "-z", "-s"})
 			expect_run({.status = 1,
 				    .err = c.err,
 				    .argv = {mode, c.path},
-				    .opened = logged(c.path),
+				    .opened = logged,
 				    .opens = c.opened});
+	}
 	EXPECT_EQ(file_text(regular.path), "precious data\n");
 	EXPECT_EQ(file_text(odd_file), "precious data\n");
 	close(listener);

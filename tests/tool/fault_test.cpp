@@ -117,10 +117,8 @@ TEST_F(Faults, DelayedRequestsAreStampedInOrder)
 		run_sectrim({"-p", "256K", dev.path},
 			    fault_env(log.path, {"FAULT_FAKE=1", "FAULT_DELAY_MS=40"}));
 	EXPECT_EQ(r.status, 0) << r.err;
-	std::vector<fault_event> requests;
-	for (const fault_event &ev : read_fault_log(log.path))
-		if (ev.name == "DISCARD")
-			requests.push_back(ev);
+	std::vector<fault_event> requests = read_fault_log(log.path);
+	std::erase_if(requests, [](const fault_event &ev) { return ev.name != "DISCARD"; });
 	ASSERT_EQ(requests.size(), 4u);
 	for (size_t i = 1; i < requests.size(); i++)
 		EXPECT_GE(requests[i].time_us - requests[i - 1].time_us, 40000)

@@ -119,10 +119,9 @@ TEST_F(Progress, OnlyVerboseSteppedRunsReadTheClockPerChunk)
 	for (const auto &c : cases) {
 		const tool_result r = run(c.args, "");
 		EXPECT_EQ(r.status, 0) << c.args << ": " << r.err;
-		size_t readings = 0;
-		for (const fault_event &ev : read_fault_log(log.path))
-			readings += ev.name == "CLOCK";
-		EXPECT_EQ(readings, c.readings) << c.args;
+		EXPECT_EQ(std::ranges::count(read_fault_log(log.path), "CLOCK", &fault_event::name),
+			  c.readings)
+			<< c.args;
 		EXPECT_EQ(std::ranges::count(r.out, '\n'), c.lines) << c.args << ": " << r.out;
 	}
 }
