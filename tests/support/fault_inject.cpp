@@ -41,21 +41,18 @@ constexpr char CLOCK_GETTIME_SYMBOL[] = "clock_gettime";
 #endif
 
 struct fault_config {
-	int log_fd; // -1: no log
+	int log_fd = -1; // -1: no log
 	bool fake, fail_size, fail_sector, clock_fails;
 	uint64_t size;
 	int sector, fail_errno;
-	long fail_at; // 0: no data request fails
-	long delay_ms;
+	long fail_at, delay_ms; // fail_at 0: no data request fails
 };
 
 // Log names of the data requests; the log's readers depend on them.
-struct data_request {
-	unsigned long request;
-	const char *name;
-};
-constexpr data_request DATA_REQUESTS[] = {
+// clang-format off
+constexpr struct data_request { unsigned long request; const char *name; } DATA_REQUESTS[] = {
 	{BLKDISCARD, "DISCARD"}, {BLKZEROOUT, "ZEROOUT"}, {BLKSECDISCARD, "SECDISCARD"}};
+// clang-format on
 
 [[noreturn]] void give_up(const char *what)
 {
@@ -94,7 +91,6 @@ uint64_t number_from_env(const char *name, uint64_t fallback)
 fault_config read_config()
 {
 	fault_config c = {};
-	c.log_fd = -1;
 	if (const char *log = getenv("FAULT_LOG"); log && *log) {
 		c.log_fd = real_open64()(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
 		if (c.log_fd < 0)

@@ -137,8 +137,7 @@ tool_result run_program(const char *path, const std::vector<std::string> &argv,
 			result.status = WEXITSTATUS(wstatus);
 		result.err = file_text("/proc/self/fd/" + std::to_string(errs));
 	}
-	if (out[0] >= 0)
-		close(out[0]);
+	close(out[0]); // nothing when the reader is already gone
 	close(errs);
 	return result;
 }
@@ -233,11 +232,11 @@ void expect_run(const tool_case &c, const loop_device *dev, bool patterned, cons
 	if (dev && c.only_sector && c.only_sector != dev->sector_size)
 		return;
 	std::vector<std::string> args = c.argv.empty() ? words(c.args) : c.argv;
-	for (std::string &a : args)
-		a = placed(a, dev);
 	std::string what = c.faults + (c.faults.empty() ? "" : " ") + "sectrim";
-	for (const std::string &a : args)
+	for (std::string &a : args) {
+		a = placed(a, dev);
 		what += " " + (a.empty() ? std::string("''") : a);
+	}
 	what += note.empty() ? "" : " (" + note + ")";
 	if (patterned) {
 		ASSERT_TRUE(fill_pattern(*dev)) << what;
