@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -27,16 +26,13 @@ using Device = DeviceTest;
 // leave every byte as it was.
 TEST_F(Device, ChangesExactlyTheRange)
 {
-	const std::string
-		Z = "DEV: Zero-filled ",
-		D = "DEV: Discarded ", ALIGN = " is not aligned to sector size ",
+	// clang-format off
+	const std::string Z = "DEV: Zero-filled ", D = "DEV: Discarded ", ALIGN = " is not aligned to sector size ",
 		SECDISCARD = "sectrim: DEV: BLKSECDISCARD ioctl failed: Operation not supported\n",
 		BEYOND = "sectrim: DEV: offset is greater than device size\n";
-	// clang-format off
 	const tool_case cases[] = {
-		{.args = "-z -o 1M -l 2M DEV", .zero_at = MiB, .zero_length = 2 * MiB},
+		{.args = "-z -o 1M -l 2M DEV", .zero_at = MiB, .zero_length = 2 * MiB}, {.args = "-o 3M -l 2M DEV", .zero_at = 3 * MiB, .zero_length = 2 * MiB},
 		{.args = "-z -v -o 1M -l 2M DEV", .out = Z + "2097152 bytes from the offset 1048576\n", .zero_at = MiB, .zero_length = 2 * MiB},
-		{.args = "-o 3M -l 2M DEV", .zero_at = 3 * MiB, .zero_length = 2 * MiB},
 		{.args = "-v -o 3M -l 2M DEV", .out = D + "2097152 bytes from the offset 3145728\n", .zero_at = 3 * MiB, .zero_length = 2 * MiB},
 		{.args = "-v DEV", .out = D + "8388608 bytes from the offset 0\n", .zero_length = DEVICE_SIZE},
 		{.args = "-z -v DEV", .out = Z + "8388608 bytes from the offset 0\n", .zero_length = DEVICE_SIZE},
@@ -45,8 +41,7 @@ TEST_F(Device, ChangesExactlyTheRange)
 		{.args = "-o 12K -l 2560K -p 1M DEV", .zero_at = 12 * 1024, .zero_length = 2560 * 1024},
 		// Past the end, or wrapping past 2^64: up to the end. The length
 		// itself need not be aligned once it is clamped.
-		{.args = "-z -o 7M -l 5M DEV", .zero_at = 7 * MiB, .zero_length = MiB},
-		{.args = "-z -o 6M -l 3000001 DEV", .zero_at = 6 * MiB, .zero_length = 2 * MiB},
+		{.args = "-z -o 7M -l 5M DEV", .zero_at = 7 * MiB, .zero_length = MiB}, {.args = "-z -o 6M -l 3000001 DEV", .zero_at = 6 * MiB, .zero_length = 2 * MiB},
 		{.args = "-z -o 7M -l 18446744073709551104 DEV", .zero_at = 7 * MiB, .zero_length = MiB},
 		// Nothing to do: no request, no line, success.
 		{"-z -v -o 8M DEV"}, {"-z -v -l 0 DEV"}, {"-z -v -o 2M -l 0 -p 1M DEV"},
@@ -87,13 +82,11 @@ TEST_F(Device, OddlyNamedLinkToTheDevice)
 	temp_file base;
 	const std::string link = base.path + " 100% %s%n\n%d";
 	ASSERT_EQ(symlink(dev.path.c_str(), link.c_str()), 0) << strerror(errno);
-	const std::string aligned = ": offset 100 is not aligned to sector size 512\n",
-			  secure = ": BLKSECDISCARD ioctl failed: Operation not supported\n";
 	// clang-format off
 	expect_runs({
 		{.out = link + ": Zero-filled 1048576 bytes from the offset 1048576\n", .zero_at = MiB, .zero_length = MiB, .argv = {"-z", "-v", "-o", "1M", "-l", "1M", "-p", "256K", link}},
-		{.status = 1, .err = "sectrim: " + link + aligned, .argv = {"-v", "-o", "100", link}},
-		{.status = 1, .err = "sectrim: " + link + secure, .argv = {"-s", "-v", link}},
+		{.status = 1, .err = "sectrim: " + link + ": offset 100 is not aligned to sector size 512\n", .argv = {"-v", "-o", "100", link}},
+		{.status = 1, .err = "sectrim: " + link + ": BLKSECDISCARD ioctl failed: Operation not supported\n", .argv = {"-s", "-v", link}},
 	}, &dev, true);
 	// clang-format on
 	unlink(link.c_str());
@@ -144,16 +137,13 @@ TEST_F(Device, ReadOnlyDevice)
 TEST_F(Device, OnlyTheRangeChanges)
 {
 	constexpr uint64_t SECTORS = 256;
-	// Without zeroes a discard: the range may read anything.
 	// clang-format off
-	const struct { const char *flag, *verb; bool zeroes; } modes[] = {
-		{"", "Discarded", false}, {"-z ", "Zero-filled", true}};
-	// clang-format on
+	// Without zeroes a discard: the range may read anything.
+	const struct { const char *flag, *verb; bool zeroes; } modes[] = {{"", "Discarded", false}, {"-z ", "Zero-filled", true}};
 	// None, one that leaves a shorter last chunk of every range below, and
 	// one larger than every range.
 	constexpr uint64_t STEPS[] = {0, 12, 64};
 	// Offset and length as given; the last row runs past the end.
-	// clang-format off
 	const struct { const char *where; uint64_t offset, length; } ranges[] = {
 		{"at the start", 0, 40}, {"in the middle", 100, 40}, {"up to the end", SECTORS - 40, 40},
 		{"clamped past the end", SECTORS - 26, 40}};
