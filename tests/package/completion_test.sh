@@ -96,10 +96,8 @@ CASES
 
 # An empty word lists block devices of /dev, and nothing else there.
 offered=$(replies sectrim '')
-case " $offered " in
-*" $block "*) check "$block offered for an empty word" yes yes ;;
-*) check "$block offered for an empty word" "$block" "$offered" ;;
-esac
+check "$block among the replies to an empty word" "$block" \
+	"$([[ " $offered " == *" $block "* ]] && echo "$block" || echo "$offered")"
 stray=
 for path in $offered; do
 	[[ -b $path || ( -d $path && $path == */ ) ]] || stray="$stray $path"
