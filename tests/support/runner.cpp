@@ -149,14 +149,6 @@ std::string file_text(const std::string &path)
 	return text.str();
 }
 
-tool_result run_sectrim(const std::vector<std::string> &args, const std::vector<std::string> &env,
-			stream_setup target)
-{
-	std::vector<std::string> argv = {"sectrim"};
-	argv.insert(argv.end(), args.begin(), args.end());
-	return run_program(SECTRIM_PATH, argv, env, target);
-}
-
 temp_file::temp_file()
 {
 	const char *dir = getenv("TMPDIR");
@@ -232,10 +224,11 @@ void expect_run(const tool_case &c, const loop_device *dev, bool patterned, cons
 	if (dev && c.only_sector && c.only_sector != dev->sector_size)
 		return;
 	std::vector<std::string> args = c.argv.empty() ? words(c.args) : c.argv;
-	std::string what = c.faults + (c.faults.empty() ? "" : " ") + "sectrim";
+	args.insert(args.begin(), "sectrim");
+	std::string what = c.faults;
 	for (std::string &a : args) {
 		a = placed(a, dev);
-		what += " " + (a.empty() ? std::string("''") : a);
+		what += (what.empty() ? "" : " ") + (a.empty() ? std::string("''") : a);
 	}
 	what += note.empty() ? "" : " (" + note + ")";
 	if (patterned) {
@@ -245,8 +238,8 @@ void expect_run(const tool_case &c, const loop_device *dev, bool patterned, cons
 	const bool logged =
 		!c.faults.empty() || !c.requests.empty() || !c.calls.empty() || !c.opened.empty();
 	const std::vector<std::string> settings = words(c.faults);
-	const tool_result r =
-		run_sectrim(args, logged ? fault_env(log.path, settings) : settings, c.streams);
+	const tool_result r = run_program(
+		SECTRIM_PATH, args, logged ? fault_env(log.path, settings) : settings, c.streams);
 	EXPECT_EQ(r.status, c.status) << what << "\nstderr: " << r.err;
 	EXPECT_EQ(r.out, placed(c.out, dev)) << what;
 	EXPECT_EQ(r.err, placed(c.err, dev)) << what;

@@ -33,11 +33,6 @@ tool_result run_program(const char *path, const std::vector<std::string> &argv,
 			const std::vector<std::string> &env = {},
 			stream_setup target = STREAMS_CAPTURED);
 
-// The same with the sectrim binary of this build, invoked as "sectrim".
-tool_result run_sectrim(const std::vector<std::string> &args,
-			const std::vector<std::string> &env = {},
-			stream_setup target = STREAMS_CAPTURED);
-
 // What the file holds; empty if it cannot be read.
 std::string file_text(const std::string &path);
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Progress lines of verbose stepped runs, replayed from the clock readings
-// the fault library logs (a line is due a whole second after the last), so
-// that no test depends on how fast the machine is.
+// Progress lines of verbose stepped runs, replayed from the clock readings the
+// fault library logs (a line is due a whole second after the last): no test
+// depends on how fast the machine is.
 #include "device.h"
 #include "runner.h"
 
@@ -74,7 +74,7 @@ protected:
 		temp_file fresh;
 		log.path.swap(fresh.path);
 		const std::string faults = "FAULT_FAKE=1 FAULT_SIZE=1073741824 " + settings;
-		return run_sectrim(words(args + " " + dev.path),
+		return run_program(SECTRIM_PATH, words("sectrim " + args + " " + dev.path),
 				   fault_env(log.path, words(faults)));
 	}
 };
@@ -156,7 +156,8 @@ TEST_F(Progress, QuickOrClocklessRunsPrintOneFinalLine)
 // The real device: every byte counted in the lines.
 TEST_F(Progress, ZeroFillOfARealDeviceReportsEveryByte)
 {
-	const tool_result r = run_sectrim({"-v", "-z", "-p", "64K", dev.path});
+	const tool_result r =
+		run_program(SECTRIM_PATH, {"sectrim", "-v", "-z", "-p", "64K", dev.path});
 	ASSERT_EQ(r.status, 0) << r.err;
 	EXPECT_EQ(total_bytes(r.out, dev.path + ": Zero-filled", 0), dev.size) << r.out;
 	EXPECT_TRUE(check_contents(dev, 0, dev.size));
