@@ -145,11 +145,10 @@ int data_ioctl(const data_request &d, int fd, void *arg)
 	static long count;
 	const fault_config &c = config();
 	count++;
-	if (c.delay_ms > 0) {
-		timespec pause = {c.delay_ms / 1000, (c.delay_ms % 1000) * 1000000};
-		while (nanosleep(&pause, &pause) != 0 && errno == EINTR)
-			;
-	}
+	// The whole delay, however often a signal cuts it short.
+	for (timespec pause = {c.delay_ms / 1000, (c.delay_ms % 1000) * 1000000};
+	     c.delay_ms > 0 && nanosleep(&pause, &pause) != 0 && errno == EINTR;)
+		;
 	// Stamped after the delay: the time the request goes out, which is
 	// also the closest to the program's own clock reading after it.
 	timespec now;
@@ -209,11 +208,9 @@ extern "C" int open64(const char *path, int flags, ...)
 		va_end(ap);
 	}
 	// One line per open, whatever the name holds.
-	char shown[PATH_MAX];
-	size_t n = 0;
-	for (; path[n] && n < sizeof shown - 1; n++)
+	char shown[PATH_MAX] = {};
+	for (size_t n = 0; path[n] && n < sizeof shown - 1; n++)
 		shown[n] = static_cast<unsigned char>(path[n]) < ' ' ? '?' : path[n];
-	shown[n] = '\0';
 	log_line("OPEN %s", shown);
 	return real_open64()(path, flags, mode);
 }
@@ -222,9 +219,8 @@ extern "C" int open64(const char *path, int flags, ...)
 extern "C" int open_plain(const char *path, int flags, ...) __asm__("open")
 	__attribute__((alias("open64"), nonnull(1)));
 
-// Readings logged to the microsecond, so that tests can replay the pacing.
-// Benchmarks count instructions through here: without a log nothing is
-// formatted.
+// Readings logged to the microsecond, so that tests can replay the pacing;
+// benchmarks count instructions through here, so no log, no formatting.
 extern "C" int clock_gettime(clockid_t id, timespec *ts) noexcept
 {
 	if (config().clock_fails) {
