@@ -32,10 +32,7 @@ replies() {
 }
 
 block=$(find /dev -maxdepth 1 -type b -print -quit)
-if [[ -z $block ]]; then
-	skip "no block device in /dev to offer"
-	finish
-fi
+[[ -n $block ]] || { skip "no block device in /dev to offer"; finish; }
 
 # A tree of every kind of entry: only block devices, and directories that
 # lead to one, may be offered.

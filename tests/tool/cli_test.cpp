@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The tool before it has a device: help, version, usage errors, size
-// options and their order, paths that are not block devices, failing
-// output streams, and the pacing rule of report lines.
+// The tool before it has a device: help, version, usage errors, size options
+// in order, paths that are not block devices, failing streams, report pacing.
 #include "device_range.h"
 #include "refused_sizes.h"
 #include "runner.h"
@@ -23,8 +22,7 @@
 namespace {
 
 // clang-format off
-const std::string HELP = "\nUsage:\n sectrim [options] <device>\n\nDiscard the content of sectors on a device.\n"
-	"\nOptions:\n"
+const std::string HELP = "\nUsage:\n sectrim [options] <device>\n\nDiscard the content of sectors on a device.\n\nOptions:\n"
 	" -o, --offset <num>  offset in bytes to discard from\n"
 	" -l, --length <num>  length of bytes to discard from the offset\n"
 	" -p, --step <num>    size of the discard iterations within the offset\n"
@@ -32,8 +30,7 @@ const std::string HELP = "\nUsage:\n sectrim [options] <device>\n\nDiscard the c
 	" -z, --zeroout       zero-fill rather than discard\n"
 	" -v, --verbose       print aligned length and offset\n"
 	"\n -h, --help     display this help and exit\n"
-	" -V, --version  output version information and exit\n"
-	"\nFor more details see sectrim(8).\n";
+	" -V, --version  output version information and exit\n\nFor more details see sectrim(8).\n";
 // clang-format on
 const std::string VERSION = "sectrim from " PACKAGE_STRING "\n";
 // Opening it would fail with "cannot open": any other outcome proves the

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The tool against real loop devices with 512- and 4096-byte sectors: what
-// each run leaves on the device, refuses and says, also with a standard
-// stream closed, which must never let output reach the device.
+// The tool on real loop devices of 512- and 4096-byte sectors: what each run
+// leaves, refuses and says, also with a standard stream closed, whose output
+// must never reach the device.
 #include "device.h"
 #include "runner.h"
 

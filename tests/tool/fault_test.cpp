@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The tool's kernel requests seen and steered through the fault library:
-// the request a command line comes down to, the chunk walk, failing
-// requests, odd geometry, sizes near 2^64. The device is a real loop device,
-// so open and fstat are genuine.
+// The tool's kernel requests seen and steered through the fault library on a
+// real loop device (open and fstat genuine): the request of a command line,
+// the chunk walk, failing requests, odd geometry, sizes near 2^64.
 #include "device.h"
 #include "runner.h"
 
@@ -107,9 +106,8 @@ TEST_F(Faults, ChunkWalk)
 
 // Wherever a request fails, the run stops there with status 1 and one
 // diagnostic with the system's error text, issues and reports nothing more.
-// Discard and zero-fill reach the real device: the chunks before the
-// failure are done, nothing after it.
-// A loop device cannot securely discard: that request is faked (real false).
+// Discard and zero-fill reach the real device: the chunks before the failure
+// are done, nothing after; secure discard, beyond a loop device, is faked.
 // clang-format off
 constexpr struct mode_column { const char *flag, *request, *logged; bool real; } MODES[] = {
 	{"-v ", "BLKDISCARD", "DISCARD", true}, {"-v -z ", "BLKZEROOUT", "ZEROOUT", true}, {"-v -s ", "BLKSECDISCARD", "SECDISCARD", false}};
