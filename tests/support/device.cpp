@@ -35,14 +35,12 @@ constexpr int ATTACH_TRIES = 50;
 int bind_free_device(int backing_fd, int sector_size, uint32_t flags, std::string *path,
 		     std::string *why)
 {
-	int control = open(LOOP_CONTROL, O_RDWR | O_CLOEXEC);
-	if (control < 0) {
+	const int control = open(LOOP_CONTROL, O_RDWR | O_CLOEXEC);
+	if (control < 0)
 		*why = std::string("open ") + LOOP_CONTROL + ": " + strerror(errno);
-		return -1;
-	}
 	int fd = -1;
 	const timespec pause = {0, 20 * 1000000};
-	for (int tries = 0; fd < 0 && tries < ATTACH_TRIES; tries++) {
+	for (int tries = 0; control >= 0 && fd < 0 && tries < ATTACH_TRIES; tries++) {
 		int index = ioctl(control, LOOP_CTL_GET_FREE);
 		if (index < 0) {
 			*why = std::string("LOOP_CTL_GET_FREE: ") + strerror(errno);
