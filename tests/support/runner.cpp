@@ -110,8 +110,7 @@ tool_result run_program(const char *path, const std::vector<std::string> &argv,
 	// The reader gone, and SIGPIPE ignored, which the child inherits.
 	if (target == STDOUT_BROKEN_PIPE)
 		close(std::exchange(out[0], -1));
-	void (*pipe_signal)(int) =
-		signal(SIGPIPE, target == STDOUT_BROKEN_PIPE ? SIG_IGN : SIG_DFL);
+	const auto pipe_signal = signal(SIGPIPE, target == STDOUT_BROKEN_PIPE ? SIG_IGN : SIG_DFL);
 	pid_t pid;
 	const int rc =
 		posix_spawn(&pid, path, &actions, nullptr, child_argv.data(), child_envp.data());
