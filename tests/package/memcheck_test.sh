@@ -29,14 +29,13 @@ dev=$(losetup --find --show "$work/backing") || { echo "cannot attach a loop dev
 # finds no error and no block in use at exit.
 memcheck() {
 	want="exit $1, 0 errors, in use at exit: 0 bytes in 0 blocks"
-	program=$2
-	shift 2
+	shift
 	valgrind --leak-check=full --show-leak-kinds=all --errors-for-leak-kinds=all \
-		--error-exitcode=99 --log-file="$work/log" "$program" "$@" >/dev/null 2>"$work/err"
+		--error-exitcode=99 --log-file="$work/log" "$@" >/dev/null 2>"$work/err"
 	got="exit $?"
 	got="$got, $(sed -n 's/.*ERROR SUMMARY: \([0-9]*\) errors.*/\1/p' "$work/log") errors"
 	got="$got, in use at exit: $(sed -n 's/.*in use at exit: //p' "$work/log")"
-	check "memcheck of sectrim $*" "$want" "$got"
+	check "memcheck of $*" "$want" "$got"
 	[ "$got" = "$want" ] || cat "$work/err" "$work/log" >&2
 }
 
