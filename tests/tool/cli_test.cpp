@@ -79,8 +79,7 @@ TEST(CommandLine, SizeOptionsFailBeforeTheDeviceIsOpened)
 		// A good earlier value does not save a bad later one.
 		{"-o 1M -o 1.5" + ND, 1, "", PARSE + "offset: '1.5" + EINVAL_TEXT},
 		// The value is parsed where it stands, before the argument count.
-		{"-o 1x", 1, "", PARSE + "offset: '1x" + EINVAL_TEXT},
-		{ND + ND + "-p x", 1, "", PARSE + "step: 'x" + EINVAL_TEXT},
+		{"-o 1x", 1, "", PARSE + "offset: '1x" + EINVAL_TEXT}, {ND + ND + "-p x", 1, "", PARSE + "step: 'x" + EINVAL_TEXT},
 	});
 }
 
@@ -99,12 +98,7 @@ TEST(CommandLine, HelpOnFailingOutput)
 // and long with '=': the text quoted as given, then the system's error.
 TEST(CommandLine, EveryRefusedSizeText)
 {
-	std::vector<std::pair<std::string, std::string>> refused;
-	for (const char *text : INVALID_SIZES)
-		refused.emplace_back(text, EINVAL_TEXT);
-	for (const out_of_range_size &size : OUT_OF_RANGE_SIZES)
-		refused.emplace_back(size.text, ERANGE_TEXT);
-	for (const auto &[text, error] : refused) {
+	const auto expect_refused = [](const std::string &text, const std::string &error) {
 		const std::pair<std::string, std::vector<std::string>> forms[] = {
 			{"offset", {"-o", text, NODEV}},
 			{"length", {NODEV, "--length", text}},
@@ -113,7 +107,11 @@ TEST(CommandLine, EveryRefusedSizeText)
 			expect_run({.status = 1,
 				    .err = PARSE + name + ": '" + text + error,
 				    .argv = argv});
-	}
+	};
+	for (const char *text : INVALID_SIZES)
+		expect_refused(text, EINVAL_TEXT);
+	for (const out_of_range_size &size : OUT_OF_RANGE_SIZES)
+		expect_refused(size.text, ERANGE_TEXT);
 }
 
 TEST(CommandLine, NamesItselfAsInvoked)
@@ -151,9 +149,8 @@ TEST(CommandLine, NotABlockDevice)
 			  odd_fifo = fifo.path + odd, odd_missing = "/nonexistent/" + odd;
 	std::ofstream(odd_file) << "precious data\n";
 	ASSERT_EQ(mkfifo(odd_fifo.c_str(), 0600), 0) << strerror(errno);
-	const std::string not_block = ": not a block device\n",
-			  missing = ": No such file or directory\n";
 	// clang-format off
+	const std::string not_block = ": not a block device\n", missing = ": No such file or directory\n";
 	const struct { std::string path; bool opened; std::string err; } cases[] = {
 		{regular.path, true, "sectrim: " + regular.path + not_block}, {"/dev/null", false, "sectrim: /dev/null" + not_block},
 		{"/dev/zero", false, "sectrim: /dev/zero" + not_block}, {fifo.path, false, "sectrim: " + fifo.path + not_block},
@@ -188,8 +185,7 @@ TEST(ProgressDue, AWholeSecondMustHavePassed)
 	const struct { timeval last, now; bool due; } cases[] = {
 		{{5, 900000}, {6, 500000}, false}, // seconds up by one, microseconds down
 		{{5, 200000}, {6, 400000}, true}, {{5, 500000}, {6, 499999}, false}, {{5, 500000}, {5, 999999}, false},
-		{{5, 900000}, {7, 100000}, true}, // seconds up by two
-		{{5, 500000}, {6, 500000}, true}, // exactly one second
+		{{5, 900000}, {7, 100000}, true}, {{5, 500000}, {6, 500000}, true}, // seconds up by two; exactly one second
 		{{0, 0}, {0, 0}, false}, // an unreadable clock never makes a line due
 		{{-1, 0}, {0, 0}, true}, {{6, 0}, {5, 0}, false}, // signed comparisons
 	};

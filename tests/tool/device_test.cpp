@@ -15,8 +15,7 @@
 
 namespace {
 
-constexpr uint64_t MiB = 1 << 20;
-constexpr uint64_t DEVICE_SIZE = 8 * MiB;
+constexpr uint64_t MiB = 1 << 20, DEVICE_SIZE = 8 * MiB;
 constexpr int SECTOR_SIZES[] = {512, 4096};
 
 using Device = DeviceTest;
@@ -55,12 +54,10 @@ TEST_F(Device, ChangesExactlyTheRange)
 		{"-z -v -o 8196K DEV", 1, "", BEYOND}, {"-z -o 1T DEV", 1, "", BEYOND},
 		// Alignment is checked before the bound.
 		{"-z -o 1099511627777 DEV", 1, "", "sectrim: DEV: offset 1099511627777" + ALIGN + "SECTOR\n"},
-		// Loop devices do not do secure discard; the kernel's answer is
-		// passed on.
+		// Loop devices cannot securely discard; the kernel's answer is passed on.
 		{"-s -v DEV", 1, "", SECDISCARD}, {"-s -o 1M -l 1M -p 512K DEV", 1, "", SECDISCARD},
-		// With a standard stream closed the device gets a low descriptor;
-		// what the tool writes to that stream must fail, not land on the
-		// device.
+		// A closed standard stream leaves the device a low descriptor: what
+		// the tool writes to that stream must fail, not land on the device.
 		{.args = "-z -o 64K -l 64K DEV", .zero_at = 64 << 10, .zero_length = 64 << 10, .streams = STDOUT_CLOSED},
 		{.args = "-v -z -o 64K -l 64K -p 4K DEV", .status = 1, .err = "sectrim: write error: Bad file descriptor\n", .zero_at = 64 << 10, .zero_length = 64 << 10, .streams = STDOUT_CLOSED},
 		{.args = "-z -o 64K -l 64K DEV", .zero_at = 64 << 10, .zero_length = 64 << 10, .streams = STDERR_CLOSED},
@@ -123,8 +120,7 @@ TEST_F(Device, ReadOnlyDevice)
 	const std::string refused = " ioctl failed: Operation not permitted\n";
 	// clang-format off
 	expect_runs({
-		{"-v DEV", 1, "", "sectrim: DEV: BLKDISCARD" + refused},
-		{"-z -v -p 1M DEV", 1, "", "sectrim: DEV: BLKZEROOUT" + refused},
+		{"-v DEV", 1, "", "sectrim: DEV: BLKDISCARD" + refused}, {"-z -v -p 1M DEV", 1, "", "sectrim: DEV: BLKZEROOUT" + refused},
 		{"-z -o 4M -l 4096 DEV", 1, "", "sectrim: DEV: BLKZEROOUT" + refused},
 	}, &ro);
 	// clang-format on
@@ -136,13 +132,12 @@ TEST_F(Device, ReadOnlyDevice)
 // zero. Sizes are in sectors, so that one table serves every sector size.
 TEST_F(Device, OnlyTheRangeChanges)
 {
-	constexpr uint64_t SECTORS = 256;
 	// clang-format off
 	// Without zeroes a discard: the range may read anything.
 	const struct { const char *flag, *verb; bool zeroes; } modes[] = {{"", "Discarded", false}, {"-z ", "Zero-filled", true}};
-	// None, one that leaves a shorter last chunk of every range below, and
-	// one larger than every range.
-	constexpr uint64_t STEPS[] = {0, 12, 64};
+	// Steps: none, one that leaves a shorter last chunk of every range below,
+	// and one larger than every range.
+	constexpr uint64_t SECTORS = 256, STEPS[] = {0, 12, 64};
 	// Offset and length as given; the last row runs past the end.
 	const struct { const char *where; uint64_t offset, length; } ranges[] = {
 		{"at the start", 0, 40}, {"in the middle", 100, 40}, {"up to the end", SECTORS - 40, 40},

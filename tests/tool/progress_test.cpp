@@ -106,8 +106,7 @@ TEST_F(Progress, SlowStepsReportAtMostOncePerSecond)
 	// Held in the buffer, the lines would arrive only at exit, after the
 	// last request.
 	const auto last_request =
-		std::find_if(events.rbegin(), events.rend(),
-			     [](const fault_event &ev) { return ev.name == "DISCARD"; });
+		std::ranges::find(events.rbegin(), events.rend(), "DISCARD", &fault_event::name);
 	ASSERT_NE(last_request, events.rend());
 	EXPECT_LT(r.first_out_us, last_request->time_us)
 		<< "the first line arrived " << r.first_out_us - last_request->time_us
