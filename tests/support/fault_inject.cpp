@@ -2,8 +2,7 @@
 // Fault injection for tests of sectrim, loaded with LD_PRELOAD: between the
 // program and open, ioctl and clock_gettime, it logs what the program asks
 // for and fakes, fails or slows block requests, steered by the environment:
-//   FAULT_LOG=<file>        one line per intercepted call, appended; an
-//                           open is logged as "OPEN <path>"
+//   FAULT_LOG=<file>        one line per intercepted call, appended
 //   FAULT_SIZE=<u64>        the answer to BLKGETSIZE64
 //   FAULT_SECTOR=<int>      the answer to BLKSSZGET
 //   FAULT_FAKE=1            data requests succeed without reaching the kernel

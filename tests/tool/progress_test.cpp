@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Progress lines of verbose stepped runs, replayed from the clock readings the
-// fault library logs (a line is due a whole second after the last): no test
-// depends on how fast the machine is.
+// Progress lines of verbose stepped runs, replayed from the fault log's clock
+// readings (a line is due a whole second after the last), whatever the speed.
 #include "device.h"
 #include "runner.h"
 
