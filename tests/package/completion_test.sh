@@ -32,10 +32,7 @@ replies() {
 }
 
 block=$(find /dev -maxdepth 1 -type b -print -quit)
-if [[ -z $block ]]; then
-	skip "no block device in /dev to offer"
-	finish
-fi
+[[ -n $block ]] || { skip "no block device in /dev to offer"; finish; }
 
 # A tree of every kind of entry: only block devices, and directories that
 # lead to one, may be offered.
@@ -96,10 +93,8 @@ CASES
 
 # An empty word lists block devices of /dev, and nothing else there.
 offered=$(replies sectrim '')
-case " $offered " in
-*" $block "*) check "$block offered for an empty word" yes yes ;;
-*) check "$block offered for an empty word" "$block" "$offered" ;;
-esac
+check "$block among the replies to an empty word" "$block" \
+	"$([[ " $offered " == *" $block "* ]] && echo "$block" || echo "$offered")"
 stray=
 for path in $offered; do
 	[[ -b $path || ( -d $path && $path == */ ) ]] || stray="$stray $path"

@@ -13,10 +13,9 @@ loop_need
 work=$(mktemp -d)
 loop_traps "$work"
 
-# Loop devices whose backing file lies under the demo's temporary folder.
-# A device that another process has open (a concurrent losetup looking for
-# a free one, say) is detached by the kernel only when that process closes
-# it: allow it a few seconds.
+# Loop devices on files under the demo's temporary folder. One that another
+# process has open (a concurrent losetup looking for a free one, say) goes
+# only when that process closes it: allow it a few seconds.
 left_behind() {
 	tries=50
 	while left=$(losetup --list --noheadings --output NAME,BACK-FILE |

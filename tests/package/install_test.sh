@@ -20,11 +20,8 @@ check "cmake --install status" 0 "$status"
 [ "$status" -eq 0 ] || printf '%s\n' "$log"
 root=$dest$prefix
 
-check "installed files" "$(printf "$prefix/%s\n" sbin/sectrim \
-	share/bash-completion/completions/sectrim \
-	share/locale/de/LC_MESSAGES/hostkit.mo \
-	share/man/man8/sectrim.8 \
-	share/zsh/vendor-completions/_sectrim)" \
+check "installed files" "$(printf "$prefix/%s\n" sbin/sectrim share/bash-completion/completions/sectrim \
+	share/locale/de/LC_MESSAGES/hostkit.mo share/man/man8/sectrim.8 share/zsh/vendor-completions/_sectrim)" \
 	"$(cd "$dest" && find . ! -type d | sed 's/^\.//' | LC_ALL=C sort)"
 
 check "version line of the installed program" "sectrim from hostkit $version" \

@@ -11,6 +11,8 @@ set -u
 tool=$1
 in_tree=$2
 
+# shellcheck source=tests/support/check.sh
+. "$(dirname "$0")/../support/check.sh"
 # shellcheck source=tests/support/loop.sh
 . "$(dirname "$0")/../support/loop.sh"
 if ! command -v valgrind >/dev/null 2>&1; then
@@ -23,49 +25,40 @@ loop_traps "$work"
 truncate -s 1M "$work/backing" && : >"$work/regular" || exit 1
 dev=$(losetup --find --show "$work/backing") || { echo "cannot attach a loop device" >&2; exit 1; }
 
-failures=0
-# check STATUS PROGRAM ARG...: the run exits with STATUS, and memcheck
+# memcheck STATUS PROGRAM ARG...: the run exits with STATUS, and memcheck
 # finds no error and no block in use at exit.
-check() {
-	want=$1
-	program=$2
-	shift 2
+memcheck() {
+	want="exit $1, 0 errors, in use at exit: 0 bytes in 0 blocks"
+	shift
 	valgrind --leak-check=full --show-leak-kinds=all --errors-for-leak-kinds=all \
-		--error-exitcode=99 --log-file="$work/log" "$program" "$@" >/dev/null 2>"$work/err"
-	status=$?
-	errors=$(sed -n 's/.*ERROR SUMMARY: \([0-9]*\) errors.*/\1/p' "$work/log")
-	in_use=$(sed -n 's/.*in use at exit: //p' "$work/log")
-	usage=$(sed -n 's/.*total heap usage: //p' "$work/log")
-	if [ "$status" != "$want" ] || [ "$errors" != 0 ] || [ "$in_use" != "0 bytes in 0 blocks" ]; then
-		echo "FAIL: sectrim $*: exit $status (expected $want), errors ${errors:-?}," \
-			"in use at exit ${in_use:-?}" >&2
-		cat "$work/err" "$work/log" >&2
-		failures=$((failures + 1))
-		return
-	fi
-	echo "ok: sectrim $*: exit $status, 0 errors, 0 bytes in use at exit, heap usage $usage"
+		--error-exitcode=99 --log-file="$work/log" "$@" >/dev/null 2>"$work/err"
+	got="exit $?"
+	got="$got, $(sed -n 's/.*ERROR SUMMARY: \([0-9]*\) errors.*/\1/p' "$work/log") errors"
+	got="$got, in use at exit: $(sed -n 's/.*in use at exit: //p' "$work/log")"
+	check "memcheck of $*" "$want" "$got"
+	[ "$got" = "$want" ] || cat "$work/err" "$work/log" >&2
 }
 
 export LC_ALL=C
-check 0 "$tool" -z -v -p 64K "$dev"
-check 0 "$tool" -v -o 4096 -l 64K "$dev"
-check 0 "$tool" -v -o 1M "$dev"
-check 1 "$tool" -s -v "$dev"
-check 1 "$tool" -o 100 "$dev"
-check 1 "$tool" -o 2M "$dev"
-check 1 "$tool" -p 1000 "$dev"
-check 1 "$tool" -o 1x "$dev"
-check 1 "$tool" "$work/regular"
-check 1 "$tool" /nonexistent/device
-check 1 "$tool"
-check 1 "$tool" --bogus "$dev"
-check 1 "$tool" "$dev" "$dev"
-check 0 "$tool" --help
-check 0 "$tool" --version
+memcheck 0 "$tool" -z -v -p 64K "$dev"
+memcheck 0 "$tool" -v -o 4096 -l 64K "$dev"
+memcheck 0 "$tool" -v -o 1M "$dev"
+memcheck 1 "$tool" -s -v "$dev"
+memcheck 1 "$tool" -o 100 "$dev"
+memcheck 1 "$tool" -o 2M "$dev"
+memcheck 1 "$tool" -p 1000 "$dev"
+memcheck 1 "$tool" -o 1x "$dev"
+memcheck 1 "$tool" "$work/regular"
+memcheck 1 "$tool" /nonexistent/device
+memcheck 1 "$tool"
+memcheck 1 "$tool" --bogus "$dev"
+memcheck 1 "$tool" "$dev" "$dev"
+memcheck 0 "$tool" --help
+memcheck 0 "$tool" --version
 # Translated: the catalogue is loaded and every message looked up.
 export LC_ALL=C.UTF-8 LANGUAGE=de
-check 0 "$in_tree" -z -v -p 256K "$dev"
-check 1 "$in_tree" -o 1x "$dev"
-check 1 "$in_tree" -s "$dev"
+memcheck 0 "$in_tree" -z -v -p 256K "$dev"
+memcheck 1 "$in_tree" -o 1x "$dev"
+memcheck 1 "$in_tree" -s "$dev"
 
-[ "$failures" = 0 ] || { echo "$failures memcheck runs failed" >&2; exit 1; }
+finish

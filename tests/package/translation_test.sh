@@ -5,8 +5,7 @@
 # diagnostics, help (aligned as in English) and, with "reports", the report
 # lines, which need a loop device.
 # Usage: translation_test.sh SOURCE_DIR TOOL LOCALE_DIR [reports]
-# TOOL reads its catalogues from the build tree; LOCALE_DIR holds the
-# compiled de_DE.UTF-8 locale.
+# TOOL reads its catalogues from the build tree; LOCALE_DIR holds de_DE.UTF-8.
 # shellcheck source=tests/support/check.sh
 . "$(dirname "$0")/../support/check.sh"
 # shellcheck source=tests/support/loop.sh

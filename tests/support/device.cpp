@@ -35,37 +35,32 @@ constexpr int ATTACH_TRIES = 50;
 int bind_free_device(int backing_fd, int sector_size, uint32_t flags, std::string *path,
 		     std::string *why)
 {
-	int control = open(LOOP_CONTROL, O_RDWR | O_CLOEXEC);
-	if (control < 0) {
+	const int control = open(LOOP_CONTROL, O_RDWR | O_CLOEXEC);
+	if (control < 0)
 		*why = std::string("open ") + LOOP_CONTROL + ": " + strerror(errno);
-		return -1;
-	}
 	int fd = -1;
 	const timespec pause = {0, 20 * 1000000};
-	for (int tries = 0; fd < 0 && tries < ATTACH_TRIES; tries++) {
+	for (int tries = 0; control >= 0 && fd < 0 && tries < ATTACH_TRIES; tries++) {
 		int index = ioctl(control, LOOP_CTL_GET_FREE);
 		if (index < 0) {
 			*why = std::string("LOOP_CTL_GET_FREE: ") + strerror(errno);
 			break;
 		}
 		*path = "/dev/loop" + std::to_string(index);
-		fd = open(path->c_str(), O_RDWR | O_DIRECT | O_CLOEXEC);
-		if (fd < 0) {
-			*why = "open " + *path + ": " + strerror(errno);
-			nanosleep(&pause, nullptr);
-			continue;
-		}
 		loop_config config = {};
 		config.fd = static_cast<uint32_t>(backing_fd);
 		config.block_size = static_cast<uint32_t>(sector_size);
 		config.info.lo_flags = LO_FLAGS_AUTOCLEAR | flags;
-		if (ioctl(fd, LOOP_CONFIGURE, &config) != 0) {
+		if ((fd = open(path->c_str(), O_RDWR | O_DIRECT | O_CLOEXEC)) < 0) {
+			*why = "open " + *path + ": " + strerror(errno);
+		} else if (ioctl(fd, LOOP_CONFIGURE, &config) != 0) {
 			*why = "LOOP_CONFIGURE " + *path + ": " + strerror(errno);
 			close(std::exchange(fd, -1));
 			if (errno != EBUSY)
 				break;
-			nanosleep(&pause, nullptr);
 		}
+		if (fd < 0)
+			nanosleep(&pause, nullptr);
 	}
 	close(control);
 	return fd;
@@ -82,13 +77,11 @@ const std::vector<uint8_t> &pattern_prefix(uint64_t size)
 }
 
 // A buffer for O_DIRECT transfers of the whole device, small on any target.
-struct free_deleter {
-	void operator()(void *p) const { free(p); }
-};
-std::unique_ptr<uint8_t[], free_deleter> device_buffer(const loop_device &dev)
+std::unique_ptr<uint8_t[], void (*)(void *)> device_buffer(const loop_device &dev)
 {
-	return std::unique_ptr<uint8_t[], free_deleter>(static_cast<uint8_t *>(
-		aligned_alloc(4096, static_cast<size_t>(dev.size + 4095) / 4096 * 4096)));
+	return {static_cast<uint8_t *>(
+			aligned_alloc(4096, static_cast<size_t>(dev.size + 4095) / 4096 * 4096)),
+		free};
 }
 
 } // namespace
@@ -98,18 +91,23 @@ void loop_device::detach()
 	if (fd < 0)
 		return;
 	ioctl(fd, LOOP_CLR_FD, 0);
-	close(fd);
-	fd = -1;
+	close(std::exchange(fd, -1));
 	path.clear();
 }
 
-std::string loop_devices_unavailable()
+void DeviceTest::SetUp()
 {
-	if (geteuid() != 0)
-		return "not running as root";
-	if (access(LOOP_CONTROL, F_OK) != 0)
-		return std::string(LOOP_CONTROL) + " is missing";
-	return "";
+	const char *required = getenv("HOSTKIT_REQUIRE_DEVICES");
+	const std::string why_not = geteuid() != 0 ? "not running as root"
+				    : access(LOOP_CONTROL, F_OK) != 0
+					    ? std::string(LOOP_CONTROL) + " is missing"
+					    : "";
+	if (why_not.empty())
+		ASSERT_TRUE(attach_loop_device(&dev, 1 << 20, 512));
+	else if (required && std::string(required) == "1")
+		FAIL() << "no loop device under HOSTKIT_REQUIRE_DEVICES=1: " << why_not;
+	else
+		GTEST_SKIP() << "*** DEVICE TEST NOT RUN: " << why_not << " ***";
 }
 
 ::testing::AssertionResult attach_loop_device(loop_device *dev, uint64_t size, int sector_size,

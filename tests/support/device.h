@@ -1,13 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Loop devices for tests, over an unlinked temporary file, of a chosen size
-// and sector size, filled with a pattern and read back past the page cache;
-// and the fixture that holds one. Needs root.
+// Loop devices for tests over unlinked temporary files, of any size and sector
+// size, patterned and read back past the page cache; their fixture. Needs root.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 
 // Attached with autoclear and held open by the record, so it also goes away
@@ -40,26 +38,13 @@ struct loop_device {
 ::testing::AssertionResult check_contents(const loop_device &dev, uint64_t zero_start,
 					  uint64_t zero_length, bool any_inside = false);
 
-// Empty when loop devices can be made here, else why not.
-std::string loop_devices_unavailable();
-
-// A test with a device of 1 MiB in 512-byte sectors; attach() trades it for
-// another. Where loop devices cannot be made the test is skipped, loudly,
-// or fails under HOSTKIT_REQUIRE_DEVICES=1 as CI sets; where they can, a
-// failure to make one is never a skip.
+// A test with a 1 MiB device of 512-byte sectors, which attach() trades. With
+// no loop devices here it is skipped loudly, or fails under CI's
+// HOSTKIT_REQUIRE_DEVICES=1; with them, failing to make one never skips.
 class DeviceTest : public ::testing::Test {
 protected:
 	loop_device dev;
-	void SetUp() override
-	{
-		const char *required = getenv("HOSTKIT_REQUIRE_DEVICES");
-		if (const std::string why_not = loop_devices_unavailable(); why_not.empty())
-			ASSERT_TRUE(attach_loop_device(&dev, 1 << 20, 512));
-		else if (required && std::string(required) == "1")
-			FAIL() << "no loop device under HOSTKIT_REQUIRE_DEVICES=1: " << why_not;
-		else
-			GTEST_SKIP() << "*** DEVICE TEST NOT RUN: " << why_not << " ***";
-	}
+	void SetUp() override;
 	::testing::AssertionResult attach(uint64_t size, int sector_size)
 	{
 		dev.detach();

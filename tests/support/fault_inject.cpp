@@ -2,8 +2,7 @@
 // Fault injection for tests of sectrim, loaded with LD_PRELOAD: between the
 // program and open, ioctl and clock_gettime, it logs what the program asks
 // for and fakes, fails or slows block requests, steered by the environment:
-//   FAULT_LOG=<file>        one line per intercepted call, appended; an
-//                           open is logged as "OPEN <path>"
+//   FAULT_LOG=<file>        one line per intercepted call, appended
 //   FAULT_SIZE=<u64>        the answer to BLKGETSIZE64
 //   FAULT_SECTOR=<int>      the answer to BLKSSZGET
 //   FAULT_FAKE=1            data requests succeed without reaching the kernel
@@ -40,26 +39,19 @@ constexpr char IOCTL_SYMBOL[] = "ioctl";
 constexpr char CLOCK_GETTIME_SYMBOL[] = "clock_gettime";
 #endif
 
-using ioctl_function = int (*)(int, unsigned long, ...);
-using open_function = int (*)(const char *, int, ...);
-using clock_function = int (*)(clockid_t, timespec *);
-
 struct fault_config {
-	int log_fd; // -1: no log
-	bool fake, have_size, have_sector, fail_size, fail_sector, clock_fails;
+	int log_fd = -1; // -1: no log
+	bool fake, fail_size, fail_sector, clock_fails;
 	uint64_t size;
 	int sector, fail_errno;
-	long fail_at; // 0: no data request fails
-	long delay_ms;
+	long fail_at, delay_ms; // fail_at 0: no data request fails
 };
 
 // Log names of the data requests; the log's readers depend on them.
-struct data_request {
-	unsigned long request;
-	const char *name;
-};
-constexpr data_request DATA_REQUESTS[] = {
+// clang-format off
+constexpr struct data_request { unsigned long request; const char *name; } DATA_REQUESTS[] = {
 	{BLKDISCARD, "DISCARD"}, {BLKZEROOUT, "ZEROOUT"}, {BLKSECDISCARD, "SECDISCARD"}};
+// clang-format on
 
 [[noreturn]] void give_up(const char *what)
 {
@@ -76,9 +68,9 @@ template <typename function, const char *name> function real()
 	return fn;
 }
 constexpr char OPEN64_SYMBOL[] = "open64";
-const auto real_ioctl = real<ioctl_function, IOCTL_SYMBOL>;
-const auto real_open64 = real<open_function, OPEN64_SYMBOL>;
-const auto real_clock_gettime = real<clock_function, CLOCK_GETTIME_SYMBOL>;
+const auto real_ioctl = real<decltype(&ioctl), IOCTL_SYMBOL>;
+const auto real_open64 = real<decltype(&open64), OPEN64_SYMBOL>;
+const auto real_clock_gettime = real<decltype(&clock_gettime), CLOCK_GETTIME_SYMBOL>;
 
 // A number in any base; a minus sign wraps around, which the signed
 // settings turn back (FAULT_SECTOR=-512).
@@ -98,16 +90,13 @@ uint64_t number_from_env(const char *name, uint64_t fallback)
 fault_config read_config()
 {
 	fault_config c = {};
-	c.log_fd = -1;
 	if (const char *log = getenv("FAULT_LOG"); log && *log) {
 		c.log_fd = real_open64()(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
 		if (c.log_fd < 0)
 			give_up("cannot open FAULT_LOG");
 	}
 	c.fake = number_from_env("FAULT_FAKE", 0) != 0;
-	c.have_size = getenv("FAULT_SIZE") != nullptr;
 	c.size = number_from_env("FAULT_SIZE", 0);
-	c.have_sector = getenv("FAULT_SECTOR") != nullptr;
 	c.sector = static_cast<int>(number_from_env("FAULT_SECTOR", 0));
 	c.fail_at = static_cast<long>(number_from_env("FAULT_FAIL_AT", 0));
 	if (const char *which = getenv("FAULT_FAIL_GEOMETRY"); which && *which) {
@@ -155,11 +144,10 @@ int data_ioctl(const data_request &d, int fd, void *arg)
 	static long count;
 	const fault_config &c = config();
 	count++;
-	if (c.delay_ms > 0) {
-		timespec pause = {c.delay_ms / 1000, (c.delay_ms % 1000) * 1000000};
-		while (nanosleep(&pause, &pause) != 0 && errno == EINTR)
-			;
-	}
+	// The whole delay, however often a signal cuts it short.
+	for (timespec pause = {c.delay_ms / 1000, (c.delay_ms % 1000) * 1000000};
+	     c.delay_ms > 0 && nanosleep(&pause, &pause) != 0 && errno == EINTR;)
+		;
 	// Stamped after the delay: the time the request goes out, which is
 	// also the closest to the program's own clock reading after it.
 	timespec now;
@@ -187,12 +175,12 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
 	for (const data_request &d : DATA_REQUESTS)
 		if (d.request == request)
 			return data_ioctl(d, fd, arg);
-	// The geometry: logged, then failed, answered from the settings, or
+	// The geometry: logged, then failed, answered from a setting given, or
 	// passed on.
 	// clang-format off
-	const struct { unsigned long request; const char *name; bool fail, answer; const void *value; size_t size; } geometry[] = {
-		{BLKGETSIZE64, "GETSIZE64", c.fail_size, c.have_size, &c.size, sizeof c.size},
-		{BLKSSZGET, "SSZGET", c.fail_sector, c.have_sector, &c.sector, sizeof c.sector},
+	const struct { unsigned long request; const char *name, *setting; bool fail; const void *value; size_t size; } geometry[] = {
+		{BLKGETSIZE64, "GETSIZE64", "FAULT_SIZE", c.fail_size, &c.size, sizeof c.size},
+		{BLKSSZGET, "SSZGET", "FAULT_SECTOR", c.fail_sector, &c.sector, sizeof c.sector},
 	};
 	// clang-format on
 	for (const auto &g : geometry) {
@@ -201,7 +189,7 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
 		log_line("%s", g.name);
 		if (g.fail)
 			return fail_with(c.fail_errno);
-		if (g.answer)
+		if (getenv(g.setting))
 			return memcpy(arg, g.value, g.size), 0;
 	}
 	return real_ioctl()(fd, request, arg);
@@ -219,11 +207,9 @@ extern "C" int open64(const char *path, int flags, ...)
 		va_end(ap);
 	}
 	// One line per open, whatever the name holds.
-	char shown[PATH_MAX];
-	size_t n = 0;
-	for (; path[n] && n < sizeof shown - 1; n++)
+	char shown[PATH_MAX] = {};
+	for (size_t n = 0; path[n] && n < sizeof shown - 1; n++)
 		shown[n] = static_cast<unsigned char>(path[n]) < ' ' ? '?' : path[n];
-	shown[n] = '\0';
 	log_line("OPEN %s", shown);
 	return real_open64()(path, flags, mode);
 }
@@ -232,16 +218,13 @@ extern "C" int open64(const char *path, int flags, ...)
 extern "C" int open_plain(const char *path, int flags, ...) __asm__("open")
 	__attribute__((alias("open64"), nonnull(1)));
 
-// Readings logged to the microsecond, so that tests can replay the pacing.
+// Readings logged to the microsecond, so that tests can replay the pacing;
+// benchmarks count instructions through here, so no log, no formatting.
 extern "C" int clock_gettime(clockid_t id, timespec *ts) noexcept
 {
-	// Benchmarks count instructions through here: stay out of the way.
-	if (config().log_fd < 0 && !config().clock_fails)
-		return real_clock_gettime()(id, ts);
 	if (config().clock_fails) {
 		log_line("CLOCK %d failed", static_cast<int>(id));
-		errno = EINVAL;
-		return -1;
+		return fail_with(EINVAL);
 	}
 	const int rc = real_clock_gettime()(id, ts);
 	log_line("CLOCK %d %lld.%06ld", static_cast<int>(id), static_cast<long long>(ts->tv_sec),

@@ -17,14 +17,11 @@ inline constexpr const char *INVALID_SIZES[] = {
 };
 
 // Refused with ERANGE: the integer part keeps what the multiplication
-// reached; a fraction that does not fit never yields a value.
-struct out_of_range_size {
-	const char *text;
-	uintmax_t left; // the result left behind
-};
+// reached (left, the result left behind); a fraction that does not fit never
+// yields a value.
 inline constexpr uintmax_t EiB = uintmax_t{1} << 60;
 // clang-format off
-inline constexpr out_of_range_size OUT_OF_RANGE_SIZES[] = {
+inline constexpr struct out_of_range_size { const char *text; uintmax_t left; } OUT_OF_RANGE_SIZES[] = {
 	{"18446744073709551616", 0}, {"16E", 16 * (EiB >> 10)}, {"1Y", EiB}, {"1Z", EiB}, {"0.5Y", 0},
 };
 // clang-format on

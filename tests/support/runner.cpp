@@ -73,9 +73,6 @@ tool_result run_program(const char *path, const std::vector<std::string> &argv,
 	std::vector<std::string> environment;
 	for (char **e = environ; *e; e++)
 		environment.emplace_back(*e);
-	std::vector<char *> child_argv, child_envp;
-	for (const std::string &a : argv)
-		child_argv.push_back(const_cast<char *>(a.c_str()));
 	std::vector<std::string> settings = {"LC_ALL=C", "LANGUAGE"};
 	settings.insert(settings.end(), env.begin(), env.end());
 	for (const std::string &entry : settings) {
@@ -85,10 +82,11 @@ tool_result run_program(const char *path, const std::vector<std::string> &argv,
 		if (entry.find('=') != std::string::npos)
 			environment.push_back(entry);
 	}
-	for (const std::string &e : environment)
-		child_envp.push_back(const_cast<char *>(e.c_str()));
-	child_argv.push_back(nullptr);
-	child_envp.push_back(nullptr);
+	// Value-initialised: the lists end in a null pointer.
+	std::vector<char *> child_argv(argv.size() + 1), child_envp(environment.size() + 1);
+	const auto c_str = [](const std::string &s) { return const_cast<char *>(s.c_str()); };
+	std::ranges::transform(argv, child_argv.begin(), c_str);
+	std::ranges::transform(environment, child_envp.begin(), c_str);
 
 	// Standard error to a memory file, which never blocks the child;
 	// standard output through a pipe read as it comes, or as asked.
@@ -112,8 +110,7 @@ tool_result run_program(const char *path, const std::vector<std::string> &argv,
 	// The reader gone, and SIGPIPE ignored, which the child inherits.
 	if (target == STDOUT_BROKEN_PIPE)
 		close(std::exchange(out[0], -1));
-	void (*pipe_signal)(int) =
-		signal(SIGPIPE, target == STDOUT_BROKEN_PIPE ? SIG_IGN : SIG_DFL);
+	const auto pipe_signal = signal(SIGPIPE, target == STDOUT_BROKEN_PIPE ? SIG_IGN : SIG_DFL);
 	pid_t pid;
 	const int rc =
 		posix_spawn(&pid, path, &actions, nullptr, child_argv.data(), child_envp.data());
@@ -128,12 +125,8 @@ tool_result run_program(const char *path, const std::vector<std::string> &argv,
 		int wstatus = 0;
 		for (pid_t r;
 		     (r = waitpid(pid, &wstatus, WNOHANG)) != pid && (r >= 0 || errno == EINTR);) {
-			if (raw_now_us() > deadline) {
+			if (raw_now_us() > deadline)
 				kill(pid, SIGKILL);
-				while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR)
-					;
-				break;
-			}
 			if (out[0] < 0 || !read_pipe(out[0], 1, &result))
 				poll(nullptr, 0, 1);
 		}
@@ -141,23 +134,18 @@ tool_result run_program(const char *path, const std::vector<std::string> &argv,
 			;
 		if (WIFEXITED(wstatus))
 			result.status = WEXITSTATUS(wstatus);
-		char buf[4096];
-		lseek(errs, 0, SEEK_SET);
-		for (ssize_t n; (n = read(errs, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR);)
-			result.err.append(buf, static_cast<size_t>(std::max<ssize_t>(n, 0)));
+		result.err = file_text("/proc/self/fd/" + std::to_string(errs));
 	}
-	if (out[0] >= 0)
-		close(out[0]);
+	close(out[0]); // nothing when the reader is already gone
 	close(errs);
 	return result;
 }
 
-tool_result run_sectrim(const std::vector<std::string> &args, const std::vector<std::string> &env,
-			stream_setup target)
+std::string file_text(const std::string &path)
 {
-	std::vector<std::string> argv = {"sectrim"};
-	argv.insert(argv.end(), args.begin(), args.end());
-	return run_program(SECTRIM_PATH, argv, env, target);
+	std::stringstream text;
+	text << std::ifstream(path).rdbuf();
+	return text.str();
 }
 
 temp_file::temp_file()
@@ -235,11 +223,12 @@ void expect_run(const tool_case &c, const loop_device *dev, bool patterned, cons
 	if (dev && c.only_sector && c.only_sector != dev->sector_size)
 		return;
 	std::vector<std::string> args = c.argv.empty() ? words(c.args) : c.argv;
-	for (std::string &a : args)
+	args.insert(args.begin(), "sectrim");
+	std::string what = c.faults;
+	for (std::string &a : args) {
 		a = placed(a, dev);
-	std::string what = c.faults + (c.faults.empty() ? "" : " ") + "sectrim";
-	for (const std::string &a : args)
-		what += " " + (a.empty() ? std::string("''") : a);
+		what += (what.empty() ? "" : " ") + (a.empty() ? std::string("''") : a);
+	}
 	what += note.empty() ? "" : " (" + note + ")";
 	if (patterned) {
 		ASSERT_TRUE(fill_pattern(*dev)) << what;
@@ -248,8 +237,8 @@ void expect_run(const tool_case &c, const loop_device *dev, bool patterned, cons
 	const bool logged =
 		!c.faults.empty() || !c.requests.empty() || !c.calls.empty() || !c.opened.empty();
 	const std::vector<std::string> settings = words(c.faults);
-	const tool_result r =
-		run_sectrim(args, logged ? fault_env(log.path, settings) : settings, c.streams);
+	const tool_result r = run_program(
+		SECTRIM_PATH, args, logged ? fault_env(log.path, settings) : settings, c.streams);
 	EXPECT_EQ(r.status, c.status) << what << "\nstderr: " << r.err;
 	EXPECT_EQ(r.out, placed(c.out, dev)) << what;
 	EXPECT_EQ(r.err, placed(c.err, dev)) << what;

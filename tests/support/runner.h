@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Running the real sectrim binary from tests, with the fault-injection
-// library preloaded when asked, its log read back, and one record for a run
-// and everything expected of it.
+// Running the real sectrim binary, the fault library preloaded when asked
+// and its log read back; one record for a run and all expected of it.
 #pragma once
 
 #include <cstdint>
@@ -13,8 +12,7 @@ struct loop_device;
 struct tool_result {
 	int status; // exit status; -1 when a signal ended the process
 	std::string out, err;
-	// First output's arrival, in us of the fault log's clock; -1: none.
-	int64_t first_out_us = -1;
+	int64_t first_out_us = -1; // first output's arrival, us of the log's clock; -1: none
 };
 
 // Both output streams captured (standard output read as it comes), or one
@@ -35,10 +33,8 @@ tool_result run_program(const char *path, const std::vector<std::string> &argv,
 			const std::vector<std::string> &env = {},
 			stream_setup target = STREAMS_CAPTURED);
 
-// The same with the sectrim binary of this build, invoked as "sectrim".
-tool_result run_sectrim(const std::vector<std::string> &args,
-			const std::vector<std::string> &env = {},
-			stream_setup target = STREAMS_CAPTURED);
+// What the file holds; empty if it cannot be read.
+std::string file_text(const std::string &path);
 
 // A fresh empty file under the temporary directory, removed with the record.
 struct temp_file {

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The tool before it has a device: help, version, usage errors, size
-// options and their order, paths that are not block devices, failing
-// output streams, and the pacing rule of report lines.
+// The tool before it has a device: help, version, usage errors, size options
+// in order, paths that are not block devices, failing streams, report pacing.
 #include "device_range.h"
 #include "refused_sizes.h"
 #include "runner.h"
@@ -13,18 +12,17 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
 // clang-format off
-const std::string HELP = "\nUsage:\n sectrim [options] <device>\n\nDiscard the content of sectors on a device.\n"
-	"\nOptions:\n"
+const std::string HELP = "\nUsage:\n sectrim [options] <device>\n\nDiscard the content of sectors on a device.\n\nOptions:\n"
 	" -o, --offset <num>  offset in bytes to discard from\n"
 	" -l, --length <num>  length of bytes to discard from the offset\n"
 	" -p, --step <num>    size of the discard iterations within the offset\n"
@@ -32,8 +30,7 @@ const std::string HELP = "\nUsage:\n sectrim [options] <device>\n\nDiscard the c
 	" -z, --zeroout       zero-fill rather than discard\n"
 	" -v, --verbose       print aligned length and offset\n"
 	"\n -h, --help     display this help and exit\n"
-	" -V, --version  output version information and exit\n"
-	"\nFor more details see sectrim(8).\n";
+	" -V, --version  output version information and exit\n\nFor more details see sectrim(8).\n";
 // clang-format on
 const std::string VERSION = "sectrim from " PACKAGE_STRING "\n";
 // Opening it would fail with "cannot open": any other outcome proves the
@@ -60,35 +57,29 @@ TEST(CommandLine, HelpAndVersion)
 // Options are acted on in order: the bad one ends the run first.
 TEST(CommandLine, UsageErrors)
 {
+	const std::string NONE = "sectrim: no device specified\n", COUNT = "sectrim: unexpected number of arguments\n" + HELP,
+			  INVALID = "sectrim: invalid option -- 'x'\n" + HELP;
 	expect_runs({
-		{"", 1, "", "sectrim: no device specified\n"},
-		{"-v -z -o 1M", 1, "", "sectrim: no device specified\n"},
-		{ND + ND, 1, "", "sectrim: unexpected number of arguments\n" + HELP},
-		{"-v" + ND + "-z extra more", 1, "", "sectrim: unexpected number of arguments\n" + HELP},
-		{"-x" + ND, 1, "", "sectrim: invalid option -- 'x'\n" + HELP},
+		{"", 1, "", NONE}, {"-v -z -o 1M", 1, "", NONE}, {ND + ND, 1, "", COUNT}, {"-v" + ND + "-z extra more", 1, "", COUNT},
+		{"-x" + ND, 1, "", INVALID}, {"-x -h", 1, "", INVALID},
 		{"--bogus" + ND, 1, "", "sectrim: unrecognized option '--bogus'\n" + HELP},
 		{"--verbose=yes" + ND, 1, "", "sectrim: option '--verbose' doesn't allow an argument\n" + HELP},
 		{ND + "-o", 1, "", "sectrim: option requires an argument -- 'o'\n" + HELP},
 		{ND + "--length", 1, "", "sectrim: option '--length' requires an argument\n" + HELP},
-		{"-x -h", 1, "", "sectrim: invalid option -- 'x'\n" + HELP},
 	});
 }
 
 TEST(CommandLine, SizeOptionsFailBeforeTheDeviceIsOpened)
 {
 	expect_runs({
-		{"-o 1x" + ND, 1, "", PARSE + "offset: '1x" + EINVAL_TEXT},
-		{"--offset=1x" + ND, 1, "", PARSE + "offset: '1x" + EINVAL_TEXT},
-		{ND + "-o -1", 1, "", PARSE + "offset: '-1" + EINVAL_TEXT},
-		{"-l 16E" + ND, 1, "", PARSE + "length: '16E" + ERANGE_TEXT},
-		{"--length ''" + ND, 1, "", PARSE + "length: '" + EINVAL_TEXT},
-		{"-p 4096x" + ND, 1, "", PARSE + "step: '4096x" + EINVAL_TEXT},
+		{"-o 1x" + ND, 1, "", PARSE + "offset: '1x" + EINVAL_TEXT}, {"--offset=1x" + ND, 1, "", PARSE + "offset: '1x" + EINVAL_TEXT},
+		{ND + "-o -1", 1, "", PARSE + "offset: '-1" + EINVAL_TEXT}, {"-l 16E" + ND, 1, "", PARSE + "length: '16E" + ERANGE_TEXT},
+		{"--length ''" + ND, 1, "", PARSE + "length: '" + EINVAL_TEXT}, {"-p 4096x" + ND, 1, "", PARSE + "step: '4096x" + EINVAL_TEXT},
 		{"--step=99999999999999999999" + ND, 1, "", PARSE + "step: '99999999999999999999" + ERANGE_TEXT},
 		// A good earlier value does not save a bad later one.
 		{"-o 1M -o 1.5" + ND, 1, "", PARSE + "offset: '1.5" + EINVAL_TEXT},
 		// The value is parsed where it stands, before the argument count.
-		{"-o 1x", 1, "", PARSE + "offset: '1x" + EINVAL_TEXT},
-		{ND + ND + "-p x", 1, "", PARSE + "step: 'x" + EINVAL_TEXT},
+		{"-o 1x", 1, "", PARSE + "offset: '1x" + EINVAL_TEXT}, {ND + ND + "-p x", 1, "", PARSE + "step: 'x" + EINVAL_TEXT},
 	});
 }
 
@@ -97,9 +88,8 @@ TEST(CommandLine, HelpOnFailingOutput)
 {
 	expect_runs({
 		{.args = "--help", .status = 1, .err = "sectrim: write error: No space left on device\n", .streams = STDOUT_DEV_FULL},
-		{.args = "--help", .streams = STDOUT_BROKEN_PIPE},
 		{.args = "--help", .status = 1, .err = "sectrim: write error: Bad file descriptor\n", .streams = STDOUT_CLOSED},
-		{.args = "--help", .out = HELP},
+		{.args = "--help", .streams = STDOUT_BROKEN_PIPE}, {.args = "--help", .out = HELP},
 	});
 }
 // clang-format on
@@ -108,12 +98,7 @@ TEST(CommandLine, HelpOnFailingOutput)
 // and long with '=': the text quoted as given, then the system's error.
 TEST(CommandLine, EveryRefusedSizeText)
 {
-	std::vector<std::pair<std::string, std::string>> refused;
-	for (const char *text : INVALID_SIZES)
-		refused.emplace_back(text, EINVAL_TEXT);
-	for (const out_of_range_size &size : OUT_OF_RANGE_SIZES)
-		refused.emplace_back(size.text, ERANGE_TEXT);
-	for (const auto &[text, error] : refused) {
+	const auto expect_refused = [](const std::string &text, const std::string &error) {
 		const std::pair<std::string, std::vector<std::string>> forms[] = {
 			{"offset", {"-o", text, NODEV}},
 			{"length", {NODEV, "--length", text}},
@@ -122,7 +107,11 @@ TEST(CommandLine, EveryRefusedSizeText)
 			expect_run({.status = 1,
 				    .err = PARSE + name + ": '" + text + error,
 				    .argv = argv});
-	}
+	};
+	for (const char *text : INVALID_SIZES)
+		expect_refused(text, EINVAL_TEXT);
+	for (const out_of_range_size &size : OUT_OF_RANGE_SIZES)
+		expect_refused(size.text, ERANGE_TEXT);
 }
 
 TEST(CommandLine, NamesItselfAsInvoked)
@@ -134,22 +123,6 @@ TEST(CommandLine, NamesItselfAsInvoked)
 	const tool_result h = run_program(SECTRIM_PATH, {"trimmer", "-h"});
 	EXPECT_EQ(h.status, 0);
 	EXPECT_NE(h.out.find(" trimmer [options] <device>\n"), std::string::npos) << h.out;
-}
-
-std::string file_text(const std::string &path)
-{
-	std::stringstream text;
-	text << std::ifstream(path).rdbuf();
-	return text.str();
-}
-
-// A path as the fault log shows it: control characters become '?'.
-std::string logged(std::string path)
-{
-	for (char &c : path)
-		if (static_cast<unsigned char>(c) < ' ')
-			c = '?';
-	return path;
 }
 
 // Paths that are not block devices. Nodes whose opening has effects of its
@@ -176,9 +149,8 @@ TEST(CommandLine, NotABlockDevice)
 			  odd_fifo = fifo.path + odd, odd_missing = "/nonexistent/" + odd;
 	std::ofstream(odd_file) << "precious data\n";
 	ASSERT_EQ(mkfifo(odd_fifo.c_str(), 0600), 0) << strerror(errno);
-	const std::string not_block = ": not a block device\n",
-			  missing = ": No such file or directory\n";
 	// clang-format off
+	const std::string not_block = ": not a block device\n", missing = ": No such file or directory\n";
 	const struct { std::string path; bool opened; std::string err; } cases[] = {
 		{regular.path, true, "sectrim: " + regular.path + not_block}, {"/dev/null", false, "sectrim: /dev/null" + not_block},
 		{"/dev/zero", false, "sectrim: /dev/zero" + not_block}, {fifo.path, false, "sectrim: " + fifo.path + not_block},
@@ -188,13 +160,18 @@ TEST(CommandLine, NotABlockDevice)
 		{odd_missing, true, "sectrim: cannot open " + odd_missing + missing},
 	};
 	// clang-format on
-	for (const auto &c : cases)
+	for (const auto &c : cases) {
+		// As the fault log shows it: control characters become '?'.
+		std::string logged = c.path;
+		std::ranges::replace_if(
+			logged, [](unsigned char ch) { return ch < ' '; }, '?');
 		for (const char *mode : {"-v", "-z", "-s"})
 			expect_run({.status = 1,
 				    .err = c.err,
 				    .argv = {mode, c.path},
-				    .opened = logged(c.path),
+				    .opened = logged,
 				    .opens = c.opened});
+	}
 	EXPECT_EQ(file_text(regular.path), "precious data\n");
 	EXPECT_EQ(file_text(odd_file), "precious data\n");
 	close(listener);
@@ -208,8 +185,7 @@ TEST(ProgressDue, AWholeSecondMustHavePassed)
 	const struct { timeval last, now; bool due; } cases[] = {
 		{{5, 900000}, {6, 500000}, false}, // seconds up by one, microseconds down
 		{{5, 200000}, {6, 400000}, true}, {{5, 500000}, {6, 499999}, false}, {{5, 500000}, {5, 999999}, false},
-		{{5, 900000}, {7, 100000}, true}, // seconds up by two
-		{{5, 500000}, {6, 500000}, true}, // exactly one second
+		{{5, 900000}, {7, 100000}, true}, {{5, 500000}, {6, 500000}, true}, // seconds up by two; exactly one second
 		{{0, 0}, {0, 0}, false}, // an unreadable clock never makes a line due
 		{{-1, 0}, {0, 0}, true}, {{6, 0}, {5, 0}, false}, // signed comparisons
 	};

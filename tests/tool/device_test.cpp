@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The tool against real loop devices with 512- and 4096-byte sectors: what
-// each run leaves on the device, refuses and says, also with a standard
-// stream closed, which must never let output reach the device.
+// The tool on real loop devices of 512- and 4096-byte sectors: what each run
+// leaves, refuses and says, also with a standard stream closed, whose output
+// must never reach the device.
 #include "device.h"
 #include "runner.h"
 
@@ -12,12 +12,10 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
-#include <vector>
 
 namespace {
 
-constexpr uint64_t MiB = 1 << 20;
-constexpr uint64_t DEVICE_SIZE = 8 * MiB;
+constexpr uint64_t MiB = 1 << 20, DEVICE_SIZE = 8 * MiB;
 constexpr int SECTOR_SIZES[] = {512, 4096};
 
 using Device = DeviceTest;
@@ -27,16 +25,13 @@ using Device = DeviceTest;
 // leave every byte as it was.
 TEST_F(Device, ChangesExactlyTheRange)
 {
-	const std::string
-		Z = "DEV: Zero-filled ",
-		D = "DEV: Discarded ", ALIGN = " is not aligned to sector size ",
+	// clang-format off
+	const std::string Z = "DEV: Zero-filled ", D = "DEV: Discarded ", ALIGN = " is not aligned to sector size ",
 		SECDISCARD = "sectrim: DEV: BLKSECDISCARD ioctl failed: Operation not supported\n",
 		BEYOND = "sectrim: DEV: offset is greater than device size\n";
-	// clang-format off
 	const tool_case cases[] = {
-		{.args = "-z -o 1M -l 2M DEV", .zero_at = MiB, .zero_length = 2 * MiB},
+		{.args = "-z -o 1M -l 2M DEV", .zero_at = MiB, .zero_length = 2 * MiB}, {.args = "-o 3M -l 2M DEV", .zero_at = 3 * MiB, .zero_length = 2 * MiB},
 		{.args = "-z -v -o 1M -l 2M DEV", .out = Z + "2097152 bytes from the offset 1048576\n", .zero_at = MiB, .zero_length = 2 * MiB},
-		{.args = "-o 3M -l 2M DEV", .zero_at = 3 * MiB, .zero_length = 2 * MiB},
 		{.args = "-v -o 3M -l 2M DEV", .out = D + "2097152 bytes from the offset 3145728\n", .zero_at = 3 * MiB, .zero_length = 2 * MiB},
 		{.args = "-v DEV", .out = D + "8388608 bytes from the offset 0\n", .zero_length = DEVICE_SIZE},
 		{.args = "-z -v DEV", .out = Z + "8388608 bytes from the offset 0\n", .zero_length = DEVICE_SIZE},
@@ -45,8 +40,7 @@ TEST_F(Device, ChangesExactlyTheRange)
 		{.args = "-o 12K -l 2560K -p 1M DEV", .zero_at = 12 * 1024, .zero_length = 2560 * 1024},
 		// Past the end, or wrapping past 2^64: up to the end. The length
 		// itself need not be aligned once it is clamped.
-		{.args = "-z -o 7M -l 5M DEV", .zero_at = 7 * MiB, .zero_length = MiB},
-		{.args = "-z -o 6M -l 3000001 DEV", .zero_at = 6 * MiB, .zero_length = 2 * MiB},
+		{.args = "-z -o 7M -l 5M DEV", .zero_at = 7 * MiB, .zero_length = MiB}, {.args = "-z -o 6M -l 3000001 DEV", .zero_at = 6 * MiB, .zero_length = 2 * MiB},
 		{.args = "-z -o 7M -l 18446744073709551104 DEV", .zero_at = 7 * MiB, .zero_length = MiB},
 		// Nothing to do: no request, no line, success.
 		{"-z -v -o 8M DEV"}, {"-z -v -l 0 DEV"}, {"-z -v -o 2M -l 0 -p 1M DEV"},
@@ -60,12 +54,10 @@ TEST_F(Device, ChangesExactlyTheRange)
 		{"-z -v -o 8196K DEV", 1, "", BEYOND}, {"-z -o 1T DEV", 1, "", BEYOND},
 		// Alignment is checked before the bound.
 		{"-z -o 1099511627777 DEV", 1, "", "sectrim: DEV: offset 1099511627777" + ALIGN + "SECTOR\n"},
-		// Loop devices do not do secure discard; the kernel's answer is
-		// passed on.
+		// Loop devices cannot securely discard; the kernel's answer is passed on.
 		{"-s -v DEV", 1, "", SECDISCARD}, {"-s -o 1M -l 1M -p 512K DEV", 1, "", SECDISCARD},
-		// With a standard stream closed the device gets a low descriptor;
-		// what the tool writes to that stream must fail, not land on the
-		// device.
+		// A closed standard stream leaves the device a low descriptor: what
+		// the tool writes to that stream must fail, not land on the device.
 		{.args = "-z -o 64K -l 64K DEV", .zero_at = 64 << 10, .zero_length = 64 << 10, .streams = STDOUT_CLOSED},
 		{.args = "-v -z -o 64K -l 64K -p 4K DEV", .status = 1, .err = "sectrim: write error: Bad file descriptor\n", .zero_at = 64 << 10, .zero_length = 64 << 10, .streams = STDOUT_CLOSED},
 		{.args = "-z -o 64K -l 64K DEV", .zero_at = 64 << 10, .zero_length = 64 << 10, .streams = STDERR_CLOSED},
@@ -87,13 +79,11 @@ TEST_F(Device, OddlyNamedLinkToTheDevice)
 	temp_file base;
 	const std::string link = base.path + " 100% %s%n\n%d";
 	ASSERT_EQ(symlink(dev.path.c_str(), link.c_str()), 0) << strerror(errno);
-	const std::string aligned = ": offset 100 is not aligned to sector size 512\n",
-			  secure = ": BLKSECDISCARD ioctl failed: Operation not supported\n";
 	// clang-format off
 	expect_runs({
 		{.out = link + ": Zero-filled 1048576 bytes from the offset 1048576\n", .zero_at = MiB, .zero_length = MiB, .argv = {"-z", "-v", "-o", "1M", "-l", "1M", "-p", "256K", link}},
-		{.status = 1, .err = "sectrim: " + link + aligned, .argv = {"-v", "-o", "100", link}},
-		{.status = 1, .err = "sectrim: " + link + secure, .argv = {"-s", "-v", link}},
+		{.status = 1, .err = "sectrim: " + link + ": offset 100 is not aligned to sector size 512\n", .argv = {"-v", "-o", "100", link}},
+		{.status = 1, .err = "sectrim: " + link + ": BLKSECDISCARD ioctl failed: Operation not supported\n", .argv = {"-s", "-v", link}},
 	}, &dev, true);
 	// clang-format on
 	unlink(link.c_str());
@@ -130,8 +120,7 @@ TEST_F(Device, ReadOnlyDevice)
 	const std::string refused = " ioctl failed: Operation not permitted\n";
 	// clang-format off
 	expect_runs({
-		{"-v DEV", 1, "", "sectrim: DEV: BLKDISCARD" + refused},
-		{"-z -v -p 1M DEV", 1, "", "sectrim: DEV: BLKZEROOUT" + refused},
+		{"-v DEV", 1, "", "sectrim: DEV: BLKDISCARD" + refused}, {"-z -v -p 1M DEV", 1, "", "sectrim: DEV: BLKZEROOUT" + refused},
 		{"-z -o 4M -l 4096 DEV", 1, "", "sectrim: DEV: BLKZEROOUT" + refused},
 	}, &ro);
 	// clang-format on
@@ -143,17 +132,13 @@ TEST_F(Device, ReadOnlyDevice)
 // zero. Sizes are in sectors, so that one table serves every sector size.
 TEST_F(Device, OnlyTheRangeChanges)
 {
-	constexpr uint64_t SECTORS = 256;
+	// clang-format off
 	// Without zeroes a discard: the range may read anything.
-	// clang-format off
-	const struct { const char *flag, *verb; bool zeroes; } modes[] = {
-		{"", "Discarded", false}, {"-z ", "Zero-filled", true}};
-	// clang-format on
-	// None, one that leaves a shorter last chunk of every range below, and
-	// one larger than every range.
-	constexpr uint64_t STEPS[] = {0, 12, 64};
+	const struct { const char *flag, *verb; bool zeroes; } modes[] = {{"", "Discarded", false}, {"-z ", "Zero-filled", true}};
+	// Steps: none, one that leaves a shorter last chunk of every range below,
+	// and one larger than every range.
+	constexpr uint64_t SECTORS = 256, STEPS[] = {0, 12, 64};
 	// Offset and length as given; the last row runs past the end.
-	// clang-format off
 	const struct { const char *where; uint64_t offset, length; } ranges[] = {
 		{"at the start", 0, 40}, {"in the middle", 100, 40}, {"up to the end", SECTORS - 40, 40},
 		{"clamped past the end", SECTORS - 26, 40}};

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The tool's kernel requests seen and steered through the fault library:
-// the request a command line comes down to, the chunk walk, failing
-// requests, odd geometry, sizes near 2^64. The device is a real loop device,
-// so open and fstat are genuine.
+// The tool's kernel requests seen and steered through the fault library on a
+// real loop device (open and fstat genuine): the request of a command line,
+// the chunk walk, failing requests, odd geometry, sizes near 2^64.
 #include "device.h"
 #include "runner.h"
 
@@ -12,7 +11,6 @@
 #include <climits>
 #include <cstring>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -66,12 +64,10 @@ TEST_F(Faults, ChunkWalk)
 		// Without a step, one request for the whole range.
 		{"-v -o 1M -l 10M DEV", 0, D + "10485760 bytes from the offset 1048576\n", "", GIB, "DISCARD 1048576 10485760"},
 		{"-l 8M -p 4M DEV", 0, "", "", GIB, "DISCARD 0 4194304, DISCARD 4194304 4194304"},
-		{"-l 4M -p 4M DEV", 0, "", "", GIB, "DISCARD 0 4194304"},
-		{"-l 4M -p 8M DEV", 0, "", "", GIB, "DISCARD 0 4194304"},
+		{"-l 4M -p 4M DEV", 0, "", "", GIB, "DISCARD 0 4194304"}, {"-l 4M -p 8M DEV", 0, "", "", GIB, "DISCARD 0 4194304"},
 		// A step through the device end: the last chunk stops there.
 		{"-o 1022M -p 3M DEV", 0, "", "", GIB, "DISCARD 1071644672 2097152"},
-		{"-o 1020M -l 1G -p 3M DEV", 0, "", "", GIB, "DISCARD 1069547520 3145728, DISCARD 1072693248 1048576"},
-		{"-v -o 1G DEV", 0, "", "", GIB, ""},
+		{"-o 1020M -l 1G -p 3M DEV", 0, "", "", GIB, "DISCARD 1069547520 3145728, DISCARD 1072693248 1048576"}, {"-v -o 1G DEV", 0, "", "", GIB, ""},
 		// Near 2^64: the whole device in one request, and in two steps
 		// of 2^63 whose sum stays below 2^64.
 		{"-v DEV", 0, D + "18446744073709551104 bytes from the offset 0\n", "", TOP, "DISCARD 0 18446744073709551104"},
@@ -83,8 +79,7 @@ TEST_F(Faults, ChunkWalk)
 		// start + step overflows 64 bits: the chunk is cut to the end.
 		{"-o 18446744073709547520 -p 15E DEV", 0, "", "", TOP, "DISCARD 18446744073709547520 3584"},
 		{"-v -o 18446744073709547520 -p 1024 DEV", 0, D + "3584 bytes from the offset 18446744073709547520\n", "", TOP,
-		 "DISCARD 18446744073709547520 1024, DISCARD 18446744073709548544 1024, DISCARD 18446744073709549568 1024, DISCARD 18446744073709550592 512"},
-		{"-v -o 18446744073709551104 DEV", 0, "", "", TOP, ""},
+		 "DISCARD 18446744073709547520 1024, DISCARD 18446744073709548544 1024, DISCARD 18446744073709549568 1024, DISCARD 18446744073709550592 512"}, {"-v -o 18446744073709551104 DEV", 0, "", "", TOP, ""},
 		// A one-byte sector size lets any range through, down to the byte.
 		{"-v -o 3 -l 10 -p 4 DEV", 0, D + "9 bytes from the offset 3\n", "", "FAULT_FAKE=1 FAULT_SECTOR=1 FAULT_SIZE=12", "DISCARD 3 4, DISCARD 7 4, DISCARD 11 1"},
 		// Without FAULT_FAKE the requests reach the real device; the log
@@ -97,8 +92,7 @@ TEST_F(Faults, ChunkWalk)
 		{"-s -v -p 1M -l 4M DEV", 1, "", FAILED + "SECDISCARD ioctl failed: Operation not supported\n", GIB + (" " + fail(4, EOPNOTSUPP)),
 		 "SECDISCARD 0 1048576, SECDISCARD 1048576 1048576, SECDISCARD 2097152 1048576, SECDISCARD 3145728 1048576"},
 		{"-v -o 1M DEV", 1, "", FAILED + "DISCARD ioctl failed: Operation not permitted\n", GIB + (" " + fail(1, EPERM)), "DISCARD 1048576 1072693248"},
-		// Failing geometry requests and sector sizes below one are in the
-		// matrices below.
+		// Failing geometry requests and sector sizes below one: see the matrices.
 		{"DEV", 1, "", "sectrim: DEV: BLKSSZGET ioctl failed: Inappropriate ioctl for device\n", "FAULT_FAIL_GEOMETRY=sector FAULT_ERRNO=" + std::to_string(ENOTTY) + " FAULT_FAKE=1", "", "GETSIZE64 SSZGET"},
 		// The checks use the sector size the kernel reports.
 		{"-o 512 DEV", 1, "", "sectrim: DEV: offset 512" + ALIGN, "FAULT_SECTOR=1024 FAULT_FAKE=1", "", "GETSIZE64 SSZGET"},
@@ -108,39 +102,14 @@ TEST_F(Faults, ChunkWalk)
 	// clang-format on
 }
 
-// The delay lands between requests and the log's times show it: later
-// timing tests rely on both.
-TEST_F(Faults, DelayedRequestsAreStampedInOrder)
-{
-	temp_file log;
-	const tool_result r =
-		run_sectrim({"-p", "256K", dev.path},
-			    fault_env(log.path, {"FAULT_FAKE=1", "FAULT_DELAY_MS=40"}));
-	EXPECT_EQ(r.status, 0) << r.err;
-	std::vector<fault_event> requests;
-	for (const fault_event &ev : read_fault_log(log.path))
-		if (ev.name == "DISCARD")
-			requests.push_back(ev);
-	ASSERT_EQ(requests.size(), 4u);
-	for (size_t i = 1; i < requests.size(); i++)
-		EXPECT_GE(requests[i].time_us - requests[i - 1].time_us, 40000)
-			<< "requests " << i - 1 << " and " << i << " at " << requests[i - 1].time_us
-			<< " and " << requests[i].time_us << " us";
-}
-
 // Wherever a request fails, the run stops there with status 1 and one
 // diagnostic with the system's error text, issues and reports nothing more.
-// Discard and zero-fill reach the real device: the chunks before the
-// failure are done, nothing after it.
-struct mode_column {
-	const char *flag, *request, *logged;
-	bool real; // a loop device cannot securely discard: faked
-};
-constexpr mode_column MODES[] = {
-	{"-v ", "BLKDISCARD", "DISCARD", true},
-	{"-v -z ", "BLKZEROOUT", "ZEROOUT", true},
-	{"-v -s ", "BLKSECDISCARD", "SECDISCARD", false},
-};
+// Discard and zero-fill reach the real device: the chunks before the failure
+// are done, nothing after; secure discard, beyond a loop device, is faked.
+// clang-format off
+constexpr struct mode_column { const char *flag, *request, *logged; bool real; } MODES[] = {
+	{"-v ", "BLKDISCARD", "DISCARD", true}, {"-v -z ", "BLKZEROOUT", "ZEROOUT", true}, {"-v -s ", "BLKSECDISCARD", "SECDISCARD", false}};
+// clang-format on
 constexpr int ERRORS[] = {EIO, EOPNOTSUPP, EINVAL};
 
 std::string failed(const char *request, int error)

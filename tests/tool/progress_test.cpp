@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Progress lines of verbose stepped runs, replayed from the clock readings
-// the fault library logs (a line is due a whole second after the last), so
-// that no test depends on how fast the machine is.
+// Progress lines of verbose stepped runs, replayed from the fault log's clock
+// readings (a line is due a whole second after the last), whatever the speed.
 #include "device.h"
 #include "runner.h"
 
@@ -30,29 +29,25 @@ std::string replay(const std::vector<fault_event> &log, const std::string &dev, 
 		return "<" + std::to_string(readings.size()) + " clock readings for " +
 		       std::to_string(lengths.size()) + " requests>";
 	std::string out;
-	auto line = [&](uint64_t from, uint64_t bytes) {
-		out += dev + ": " + verb + " " + std::to_string(bytes) + " bytes from the offset " +
-		       std::to_string(from) + "\n";
-	};
 	int64_t last = readings[0];
 	uint64_t from = offset, done = 0;
+	// The last chunk always ends with a line.
 	for (size_t i = 0; i < lengths.size(); i++) {
 		done += lengths[i];
-		if (readings[i + 1] - last >= 1000000) {
-			line(from, done);
+		if (readings[i + 1] - last >= 1000000 || i + 1 == lengths.size()) {
+			out += dev + ": " + verb + " " + std::to_string(done) +
+			       " bytes from the offset " + std::to_string(from) + "\n";
 			from += done;
 			done = 0;
 			last = readings[i + 1];
 		}
 	}
-	if (done)
-		line(from, done);
 	return out;
 }
 
-// The lines' byte counts, which must add up; with from, each line must
-// also start where the one before ended.
-uint64_t total_bytes(const std::string &out, const std::string &prefix, uint64_t from = UINT64_MAX)
+// The lines' byte counts, which must add up, each line starting where the
+// one before ended, the first at from.
+uint64_t total_bytes(const std::string &out, const std::string &prefix, uint64_t from)
 {
 	uint64_t total = 0;
 	std::istringstream lines(out);
@@ -62,10 +57,7 @@ uint64_t total_bytes(const std::string &out, const std::string &prefix, uint64_t
 				 &bytes, &offset),
 			  2)
 			<< l;
-		if (from != UINT64_MAX) {
-			EXPECT_EQ(offset, from) << l;
-			from += bytes;
-		}
+		EXPECT_EQ(offset, from + total) << l;
 		total += bytes;
 	}
 	return total;
@@ -81,10 +73,25 @@ protected:
 		temp_file fresh;
 		log.path.swap(fresh.path);
 		const std::string faults = "FAULT_FAKE=1 FAULT_SIZE=1073741824 " + settings;
-		return run_sectrim(words(args + " " + dev.path),
+		return run_program(SECTRIM_PATH, words("sectrim " + args + " " + dev.path),
 				   fault_env(log.path, words(faults)));
 	}
 };
+
+// The delay lands between requests and the log's times show it: later
+// timing tests rely on both.
+TEST_F(Progress, DelayedRequestsAreStampedInOrder)
+{
+	const tool_result r = run("-l 1M -p 256K", "FAULT_DELAY_MS=40");
+	EXPECT_EQ(r.status, 0) << r.err;
+	std::vector<fault_event> requests = read_fault_log(log.path);
+	std::erase_if(requests, [](const fault_event &ev) { return ev.name != "DISCARD"; });
+	ASSERT_EQ(requests.size(), 4u);
+	for (size_t i = 1; i < requests.size(); i++)
+		EXPECT_GE(requests[i].time_us - requests[i - 1].time_us, 40000)
+			<< "requests " << i - 1 << " and " << i << " at " << requests[i - 1].time_us
+			<< " and " << requests[i].time_us << " us";
+}
 
 // About three seconds of 100 ms requests: several lines, each starting
 // where the one before ended, the first arriving while the work goes on.
@@ -98,8 +105,7 @@ TEST_F(Progress, SlowStepsReportAtMostOncePerSecond)
 	// Held in the buffer, the lines would arrive only at exit, after the
 	// last request.
 	const auto last_request =
-		std::find_if(events.rbegin(), events.rend(),
-			     [](const fault_event &ev) { return ev.name == "DISCARD"; });
+		std::ranges::find(events.rbegin(), events.rend(), "DISCARD", &fault_event::name);
 	ASSERT_NE(last_request, events.rend());
 	EXPECT_LT(r.first_out_us, last_request->time_us)
 		<< "the first line arrived " << r.first_out_us - last_request->time_us
@@ -119,10 +125,9 @@ TEST_F(Progress, OnlyVerboseSteppedRunsReadTheClockPerChunk)
 	for (const auto &c : cases) {
 		const tool_result r = run(c.args, "");
 		EXPECT_EQ(r.status, 0) << c.args << ": " << r.err;
-		size_t readings = 0;
-		for (const fault_event &ev : read_fault_log(log.path))
-			readings += ev.name == "CLOCK";
-		EXPECT_EQ(readings, c.readings) << c.args;
+		EXPECT_EQ(std::ranges::count(read_fault_log(log.path), "CLOCK", &fault_event::name),
+			  c.readings)
+			<< c.args;
 		EXPECT_EQ(std::ranges::count(r.out, '\n'), c.lines) << c.args << ": " << r.out;
 	}
 }
@@ -149,9 +154,10 @@ TEST_F(Progress, QuickOrClocklessRunsPrintOneFinalLine)
 // The real device: every byte counted in the lines.
 TEST_F(Progress, ZeroFillOfARealDeviceReportsEveryByte)
 {
-	const tool_result r = run_sectrim({"-v", "-z", "-p", "64K", dev.path});
+	const tool_result r =
+		run_program(SECTRIM_PATH, {"sectrim", "-v", "-z", "-p", "64K", dev.path});
 	ASSERT_EQ(r.status, 0) << r.err;
-	EXPECT_EQ(total_bytes(r.out, dev.path + ": Zero-filled"), dev.size) << r.out;
+	EXPECT_EQ(total_bytes(r.out, dev.path + ": Zero-filled", 0), dev.size) << r.out;
 	EXPECT_TRUE(check_contents(dev, 0, dev.size));
 }
 
