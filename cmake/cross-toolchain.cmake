@@ -1,8 +1,8 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
 # Cross build for a Debian architecture on a Debian machine with its
-# multiarch packages: the cross compilers of crossbuild-essential-ARCH, the
-# libraries under /usr/lib/<multiarch>, and qemu-user for running what the
-# build machine's processor cannot.
+# multiarch packages: the cross compilers of crossbuild-essential-ARCH and
+# the libraries under /usr/lib/<multiarch>. Where the build machine cannot
+# run the target's programs, add -DCMAKE_CROSSCOMPILING_EMULATOR=<qemu>.
 # Usage: cmake --toolchain cmake/cross-toolchain.cmake -DHOSTKIT_ARCH=armhf ...
 
 # try_compile projects read this file again and need the architecture too.
@@ -31,19 +31,3 @@ set(CMAKE_CXX_COMPILER ${gnu_type}-g++)
 set(CMAKE_LIBRARY_ARCHITECTURE ${multiarch})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 
-# The processors the build machine runs natively; any other needs qemu.
-# The binfmt_misc entries of qemu-user-static let the kernel start such a
-# program too, when a test or the tool executes another program.
-execute_process(COMMAND dpkg --print-architecture
-	OUTPUT_VARIABLE build_arch OUTPUT_STRIP_TRAILING_WHITESPACE)
-set(native_amd64 i386)
-if(NOT HOSTKIT_ARCH STREQUAL build_arch AND NOT HOSTKIT_ARCH IN_LIST native_${build_arch})
-	set(qemu_cpu_arm arm)
-	set(qemu_cpu_powerpc64le ppc64le)
-	set(qemu_cpu ${gnu_cpu})
-	if(DEFINED qemu_cpu_${gnu_cpu})
-		set(qemu_cpu ${qemu_cpu_${gnu_cpu}})
-	endif()
-	find_program(HOSTKIT_QEMU qemu-${qemu_cpu}-static REQUIRED)
-	set(CMAKE_CROSSCOMPILING_EMULATOR ${HOSTKIT_QEMU})
-endif()

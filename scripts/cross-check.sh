@@ -15,7 +15,7 @@ build=${2:-build-cross-$arch}
 jobs=${JOBS:-$(nproc)}
 
 build_arch=$(dpkg --print-architecture)
-cpu=$(dpkg-architecture -a"$arch" -qDEB_HOST_GNU_CPU 2>/dev/null)
+cpu=$(dpkg-architecture -a"$arch" -qDEB_HOST_GNU_CPU)
 # qemu names a few processors differently from the GNU triplet.
 case $cpu in
 arm) qemu=arm ;;
@@ -53,6 +53,7 @@ if [ -n "$qemu" ]; then
 fi
 
 cmake -S . -B "$build" --toolchain "$PWD/cmake/cross-toolchain.cmake" -DHOSTKIT_ARCH="$arch" \
+	-DCMAKE_CROSSCOMPILING_EMULATOR="${qemu:+/usr/bin/qemu-$qemu-static}" \
 	-DHOSTKIT_WERROR="${WERROR:-ON}" -DBUILD_TESTING=ON
 cmake --build "$build" -j"$jobs"
 
