@@ -2,11 +2,13 @@
 // The device range operation. Everything the tool asks of the kernel is in
 // this file: stat, open (and fcntl when a standard stream was closed),
 // fstat, two geometry requests, one request per chunk, close; and the
-// report lines, each written as it is printed.
+// report lines, each written as it is printed. What to ask for is the
+// planner's to say.
 #include "device_range.h"
 
 #include "clock.h"
 #include "i18n.h"
+#include "range_plan.h"
 
 #include <err.h>
 #include <fcntl.h>
@@ -16,61 +18,55 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 
 namespace {
 
+// The argument of BLKDISCARD, BLKSECDISCARD and BLKZEROOUT: the kernel reads
+// two 64-bit values, start then length.
+using byte_range = range_request<uint64_t>;
+static_assert(sizeof(byte_range) == 2 * sizeof(uint64_t));
+static_assert(offsetof(byte_range, start) == 0);
+static_assert(offsetof(byte_range, length) == sizeof(uint64_t));
+
+struct device_geometry {
+	uint64_t size;   // bytes, from BLKGETSIZE64
+	int sector_size; // logical sector size in bytes, from BLKSSZGET
+};
+
+// Bytes handled since the last report line, and where they begin.
+struct progress_tally {
+	uint64_t from_offset;
+	uint64_t bytes_done;
+};
+
 struct mode_request {
-	operation_mode mode;
 	unsigned long request;
 	const char *failure;
 	const char *report;
 };
 
-// Indexed by operation_mode: each row names the mode it serves, and the
-// checks below keep a reordering from turning a zero-fill into a discard.
-constexpr mode_request MODE_REQUESTS[] = {
-	{MODE_DISCARD, BLKDISCARD, N_("%s: BLKDISCARD ioctl failed"),
-	 N_("%s: Discarded %llu bytes from the offset %llu\n")},
-	{MODE_ZERO_FILL, BLKZEROOUT, N_("%s: BLKZEROOUT ioctl failed"),
-	 N_("%s: Zero-filled %llu bytes from the offset %llu\n")},
-	{MODE_SECURE_DISCARD, BLKSECDISCARD, N_("%s: BLKSECDISCARD ioctl failed"),
-	 N_("%s: Discarded %llu bytes from the offset %llu\n")},
-};
-constexpr size_t MODE_COUNT = sizeof(MODE_REQUESTS) / sizeof(MODE_REQUESTS[0]);
+constexpr mode_request DISCARD = {BLKDISCARD, N_("%s: BLKDISCARD ioctl failed"),
+				  N_("%s: Discarded %llu bytes from the offset %llu\n")};
+constexpr mode_request ZERO_FILL = {BLKZEROOUT, N_("%s: BLKZEROOUT ioctl failed"),
+				    N_("%s: Zero-filled %llu bytes from the offset %llu\n")};
+constexpr mode_request SECURE_DISCARD = {BLKSECDISCARD, N_("%s: BLKSECDISCARD ioctl failed"),
+					 N_("%s: Discarded %llu bytes from the offset %llu\n")};
 
-constexpr bool rows_follow_modes()
-{
-	for (size_t i = 0; i < MODE_COUNT; i++)
-		if (static_cast<size_t>(MODE_REQUESTS[i].mode) != i)
-			return false;
-	return true;
-}
-static_assert(rows_follow_modes(), "MODE_REQUESTS must be indexed by operation_mode");
-
-bool known_mode(operation_mode mode)
-{
-	return mode >= 0 && static_cast<size_t>(mode) < MODE_COUNT;
-}
-
-// Any mode that is not one of ours discards.
+// Every mode is named, so that a new one cannot go unhandled; a value
+// outside them cannot come from the command line and discards.
 const mode_request &request_for(operation_mode mode)
 {
-	return MODE_REQUESTS[known_mode(mode) ? mode : MODE_DISCARD];
-}
-
-device_geometry probe_device(int fd, const char *path)
-{
-	device_geometry geometry{};
-	if (ioctl(fd, BLKGETSIZE64, &geometry.size) != 0)
-		err(1, _("%s: BLKGETSIZE64 ioctl failed"), path);
-	if (ioctl(fd, BLKSSZGET, &geometry.sector_size) != 0)
-		err(1, _("%s: BLKSSZGET ioctl failed"), path);
-	// The kernel never reports such a size, but every check below divides
-	// by it.
-	if (geometry.sector_size <= 0)
-		errx(1, _("%s: invalid sector size %i"), path, geometry.sector_size);
-	return geometry;
+	switch (mode) {
+	case MODE_DISCARD:
+		break;
+	case MODE_ZERO_FILL:
+		return ZERO_FILL;
+	case MODE_SECURE_DISCARD:
+		return SECURE_DISCARD;
+	}
+	return DISCARD;
 }
 
 // Started with a standard stream closed, the device takes its descriptor,
@@ -90,22 +86,7 @@ int keep_off_standard_streams(int fd, const char *path)
 	return moved;
 }
 
-} // namespace
-
-void report_progress(operation_mode mode, const char *path, const progress_tally *tally)
-{
-	if (!known_mode(mode))
-		return;
-	printf(_(MODE_REQUESTS[mode].report), path,
-	       static_cast<unsigned long long>(tally->bytes_done),
-	       static_cast<unsigned long long>(tally->from_offset));
-	// A log behind a pipe must show how far the work got even if the run
-	// is killed: one write per line, at most one line a second. A failed
-	// write stays on the stream for the exit-time check.
-	fflush(stdout);
-}
-
-void run_device_range(const char *path, const tool_options *options)
+int open_block_device(const char *path)
 {
 	struct stat st;
 	// Opening a node has effects of its own: a FIFO waits for a reader, a
@@ -124,56 +105,97 @@ void run_device_range(const char *path, const tool_options *options)
 		err(1, _("stat of %s failed"), path);
 	if (!S_ISBLK(st.st_mode))
 		errx(1, _("%s: not a block device"), path);
+	return fd;
+}
 
-	const device_geometry geometry = probe_device(fd, path);
-	const auto sector = static_cast<uint64_t>(geometry.sector_size);
+device_geometry probe_device(int fd, const char *path)
+{
+	device_geometry geometry{};
+	if (ioctl(fd, BLKGETSIZE64, &geometry.size) != 0)
+		err(1, _("%s: BLKGETSIZE64 ioctl failed"), path);
+	if (ioctl(fd, BLKSSZGET, &geometry.sector_size) != 0)
+		err(1, _("%s: BLKSSZGET ioctl failed"), path);
+	// The kernel never reports such a size, but every check of the plan
+	// divides by it.
+	if (geometry.sector_size <= 0)
+		errx(1, _("%s: invalid sector size %i"), path, geometry.sector_size);
+	return geometry;
+}
 
-	const uint64_t offset = options->offset;
-	if (offset % sector != 0)
+range_plan<uint64_t> plan_or_exit(const char *path, const tool_options *options,
+				  const device_geometry &geometry)
+{
+	const range_plan<uint64_t> plan =
+		plan_range<uint64_t>({.offset = options->offset,
+				      .length = options->length,
+				      .step = options->step,
+				      .size = geometry.size,
+				      .sector = static_cast<uint64_t>(geometry.sector_size)});
+	switch (plan.refusal) {
+	case PLAN_OK:
+		break;
+	case PLAN_OFFSET_UNALIGNED:
 		errx(1, _("%s: offset %llu is not aligned to sector size %i"), path,
-		     static_cast<unsigned long long>(offset), geometry.sector_size);
-	if (offset > geometry.size)
+		     static_cast<unsigned long long>(options->offset), geometry.sector_size);
+	case PLAN_OFFSET_PAST_END:
 		errx(1, _("%s: offset is greater than device size"), path);
-
-	// A length past the device end, or one that wraps past 2^64, means
-	// "up to the end".
-	uint64_t end = offset + options->length;
-	if (end < offset || end > geometry.size)
-		end = geometry.size;
-
-	const uint64_t chunk = options->step ? options->step : end - offset;
-	if (chunk % sector != 0)
+	case PLAN_CHUNK_UNALIGNED:
 		errx(1, _("%s: length %llu is not aligned to sector size %i"), path,
-		     static_cast<unsigned long long>(chunk), geometry.sector_size);
+		     static_cast<unsigned long long>(plan.chunk), geometry.sector_size);
+	}
+	return plan;
+}
+
+void report_progress(const mode_request &op, const char *path, const progress_tally *tally)
+{
+	printf(_(op.report), path, static_cast<unsigned long long>(tally->bytes_done),
+	       static_cast<unsigned long long>(tally->from_offset));
+	// A log behind a pipe must show how far the work got even if the run
+	// is killed: one write per line, at most one line a second. A failed
+	// write stays on the stream for the exit-time check.
+	fflush(stdout);
+}
+
+// After a chunk of a verbose stepped run: a line once a whole second has
+// passed, covering the bytes since the last one.
+void report_when_due(const mode_request &op, const char *path, progress_tally *tally,
+		     struct timeval *last)
+{
+	struct timeval now = {};
+	monotonic_timestamp(&now);
+	if (!progress_due(last, &now))
+		return;
+	report_progress(op, path, tally);
+	tally->from_offset += tally->bytes_done;
+	tally->bytes_done = 0;
+	*last = now;
+}
+
+} // namespace
+
+void run_device_range(const char *path, const tool_options *options)
+{
+	const int fd = open_block_device(path);
+	const device_geometry geometry = probe_device(fd, path);
+	const range_plan<uint64_t> plan = plan_or_exit(path, options, geometry);
 
 	const mode_request &op = request_for(options->mode);
-	progress_tally tally = {offset, 0};
-	byte_range range = {offset, chunk};
+	progress_tally tally = {plan.start, 0};
 	// An unreadable clock leaves the readings at zero; the walk goes on.
 	struct timeval last = {};
 	monotonic_timestamp(&last);
 	// A single request has nothing to pace: only the final line reports it.
 	const bool paced = options->verbose && options->step != 0;
-	while (range.start < end) {
-		if (range.length > end - range.start)
-			range.length = end - range.start;
+	for (byte_range range = next_request(plan, plan.start); range.length != 0;
+	     range = next_request(plan, range.start + range.length)) {
 		if (ioctl(fd, op.request, &range) != 0)
 			err(1, _(op.failure), path);
 		tally.bytes_done += range.length;
-		if (paced) {
-			struct timeval now = {};
-			monotonic_timestamp(&now);
-			if (progress_due(&last, &now)) {
-				report_progress(options->mode, path, &tally);
-				tally.from_offset += tally.bytes_done;
-				tally.bytes_done = 0;
-				last = now;
-			}
-		}
-		range.start += range.length;
+		if (paced)
+			report_when_due(op, path, &tally, &last);
 	}
 
 	if (options->verbose && tally.bytes_done != 0)
-		report_progress(options->mode, path, &tally);
+		report_progress(op, path, &tally);
 	close(fd);
 }

@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The device range operation: probe the device, validate and clamp the
-// range, and hand it to the kernel chunk by chunk.
+// The device range operation: open and probe the device, plan the range,
+// and hand it to the kernel chunk by chunk.
 #pragma once
 
 #include <sys/time.h>
 
-#include <cstddef>
 #include <cstdint>
 
 enum operation_mode : int {
@@ -23,31 +22,8 @@ struct tool_options {
 	bool verbose = false;
 };
 
-// The argument of BLKDISCARD, BLKSECDISCARD and BLKZEROOUT: the kernel reads
-// two 64-bit values, start then length.
-struct byte_range {
-	uint64_t start;
-	uint64_t length;
-};
-static_assert(sizeof(byte_range) == 2 * sizeof(uint64_t));
-static_assert(offsetof(byte_range, start) == 0);
-static_assert(offsetof(byte_range, length) == sizeof(uint64_t));
-
-struct device_geometry {
-	uint64_t size;   // bytes, from BLKGETSIZE64
-	int sector_size; // logical sector size in bytes, from BLKSSZGET
-};
-
-// Bytes handled since the last report line, and where they begin.
-struct progress_tally {
-	uint64_t from_offset;
-	uint64_t bytes_done;
-};
-
 // Returns only on success; every failure exits with status 1.
 void run_device_range(const char *path, const tool_options *options);
-
-void report_progress(operation_mode mode, const char *path, const progress_tally *tally);
 
 // A progress line is due once a whole second has passed since last: the
 // seconds went up by two, or by one without the microseconds going down.
