@@ -21,11 +21,12 @@ struct size_fraction {
 	size_t zeros;
 };
 
-int fail(int code)
-{
-	errno = -code;
-	return code;
-}
+// A unit form that ends the text: the base it counts in, and the letter's
+// exponent, 0 when there is no such form.
+struct size_unit {
+	uintmax_t base;
+	int exponent;
+};
 
 bool is_digit(char c)
 {
@@ -43,8 +44,8 @@ bool multiply_checked(uintmax_t *value, uintmax_t factor)
 }
 
 // The integer part, in the base its prefix names. *end is left on the first
-// character not taken.
-int read_integer(const char *text, uintmax_t *value, const char **end)
+// character not taken; *decimal tells whether the digits were decimal.
+int read_integer(const char *text, uintmax_t *value, const char **end, bool *decimal)
 {
 	if (!text || !*text)
 		return -EINVAL;
@@ -56,79 +57,14 @@ int read_integer(const char *text, uintmax_t *value, const char **end)
 		return -EINVAL;
 	// The conversion negates after a '-', which can only be the sign in
 	// front of the digits.
-	for (const char *c = text; c < stop && !is_digit(*c); c++)
-		if (*c == '-')
+	const char *digits = text;
+	for (; digits < stop && !is_digit(*digits); digits++)
+		if (*digits == '-')
 			return -EINVAL;
+	// 0x, or a 0 before further digits, names another base; 0 alone is 0.
+	*decimal = *digits != '0' || stop - digits == 1;
 	if ((*value == 0 || *value == UINTMAX_MAX) && errno)
 		return -errno;
-	return 0;
-}
-
-// The base of the unit form starting at the letter p points to: 1024 for a
-// letter alone or followed by iB, 1000 for a letter followed by B; 0 when
-// the text does not end in such a form here. p is never the terminator.
-uintmax_t unit_base(const char *p)
-{
-	if (p[1] == '\0')
-		return 1024;
-	if ((p[1] == 'B' || p[1] == 'b') && p[2] == '\0')
-		return 1000;
-	if (p[1] == 'i' && (p[2] == 'B' || p[2] == 'b') && p[3] == '\0')
-		return 1024;
-	return 0;
-}
-
-// The digits of one fraction piece at text, taken as the integer
-// conversion would take them (white space and a '+' may come first).
-// Leading and trailing zeros say nothing; a second significant digit is
-// refused, since the fraction rule would count it at face value, ten times
-// over, and so reach past the size written. Returns the significant digit,
-// 0 for a piece of zeros, or -EINVAL; *end is set after the digits.
-int fraction_digit(const char *text, const char **end)
-{
-	while (isspace(static_cast<unsigned char>(*text)))
-		text++;
-	if (*text == '+')
-		text++;
-	if (!is_digit(*text))
-		return -EINVAL;
-	int digit = 0;
-	for (; is_digit(*text); text++) {
-		if (*text == '0')
-			continue;
-		if (digit)
-			return -EINVAL;
-		digit = *text - '0';
-	}
-	*end = text;
-	return digit;
-}
-
-// From a character that is no unit form, read the fraction up to the unit
-// letter, where *p is left. It may come in several pieces, one per decimal
-// point, of which only one may be non-zero.
-int read_fraction(const char **p, size_fraction *fraction)
-{
-	const lconv *lc = localeconv();
-	const char *point = lc ? lc->decimal_point : nullptr;
-	const size_t point_len = point ? strlen(point) : 0;
-	const char *s = *p;
-	do {
-		if (fraction->digit || point_len == 0 || strncmp(s, point, point_len) != 0)
-			return -EINVAL;
-		s += point_len;
-		for (const char *z = s; *z == '0'; z++)
-			fraction->zeros++;
-		const int digit = fraction_digit(s, &s);
-		if (digit < 0)
-			return digit;
-		fraction->digit = static_cast<uintmax_t>(digit);
-		// A fraction says nothing without the unit it is a fraction of;
-		// a zero one leaves nothing to look ahead from either.
-		if (!*s)
-			return -EINVAL;
-	} while (!unit_base(s));
-	*p = s;
 	return 0;
 }
 
@@ -142,18 +78,67 @@ int unit_exponent(char letter)
 	return 0;
 }
 
+// The unit at p: a letter alone or followed by iB counts in 1024s, a letter
+// followed by B in 1000s; nothing may follow.
+size_unit read_unit(const char *p)
+{
+	const int exponent = unit_exponent(*p);
+	const char *form = p + 1;
+	if (!exponent)
+		return {0, 0};
+	if (!form[0] || (form[0] == 'i' && (form[1] == 'B' || form[1] == 'b') && !form[2]))
+		return {1024, exponent};
+	if ((form[0] == 'B' || form[0] == 'b') && !form[1])
+		return {1000, exponent};
+	return {0, 0};
+}
+
+// The fraction at *p, up to where *p is left: one piece per decimal point,
+// of which only one may be non-zero. A piece's digits follow the point at
+// once: after a blank or a sign the zeros counted here would be lost, and
+// "1. 05M" taken for 1.5M. Leading and trailing zeros say nothing; a second
+// significant digit is refused, since the fraction rule would count it at
+// face value, ten times over, and so reach past the size written.
+int read_fraction(const char **p, size_fraction *fraction)
+{
+	const lconv *lc = localeconv();
+	const char *point = lc ? lc->decimal_point : nullptr;
+	const size_t point_len = point ? strlen(point) : 0;
+	const char *s = *p;
+	if (point_len == 0 || strncmp(s, point, point_len) != 0)
+		return -EINVAL;
+	do {
+		if (fraction->digit)
+			return -EINVAL;
+		s += point_len;
+		if (!is_digit(*s))
+			return -EINVAL;
+		for (; *s == '0'; s++)
+			fraction->zeros++;
+		for (; is_digit(*s); s++) {
+			if (*s == '0')
+				continue;
+			if (fraction->digit)
+				return -EINVAL;
+			fraction->digit = static_cast<uintmax_t>(*s - '0');
+		}
+	} while (strncmp(s, point, point_len) == 0);
+	*p = s;
+	return 0;
+}
+
 // The digit counts as thousandths of the unit one exponent down; each
 // three zeros before it lower the unit once more.
-int fraction_bytes(const size_fraction &fraction, uintmax_t base, int exponent, uintmax_t *bytes)
+int fraction_bytes(const size_fraction &fraction, const size_unit &unit, uintmax_t *bytes)
 {
 	static constexpr uintmax_t THOUSANDTHS[] = {100, 10, 1};
 	const size_t lower = fraction.zeros / 3;
-	if (lower >= static_cast<size_t>(exponent))
+	if (lower >= static_cast<size_t>(unit.exponent))
 		return -EINVAL;
 	uintmax_t y = fraction.digit * THOUSANDTHS[fraction.zeros % 3];
 	bool fits = true;
-	for (int k = exponent - 1 - static_cast<int>(lower); fits && k > 0; k--)
-		fits = multiply_checked(&y, base);
+	for (int k = unit.exponent - 1 - static_cast<int>(lower); fits && k > 0; k--)
+		fits = multiply_checked(&y, unit.base);
 	// A cut-short fraction would be a wrong size taken as right: the whole
 	// text is out of range instead.
 	if (!fits)
@@ -162,52 +147,65 @@ int fraction_bytes(const size_fraction &fraction, uintmax_t base, int exponent, 
 	return 0;
 }
 
-} // namespace
-
-int parse_byte_size(const char *text, uintmax_t *result, int *power)
+// The size of text into *result, which keeps 0 where no value is left
+// behind; 0 or a negative errno value.
+int read_size(const char *text, uintmax_t *result, int *power)
 {
-	*result = 0;
 	uintmax_t value;
 	const char *p = nullptr;
-	if (int rc = read_integer(text, &value, &p))
-		return fail(rc);
+	bool decimal = true;
+	if (int rc = read_integer(text, &value, &p, &decimal))
+		return rc;
 	if (!*p) {
 		*result = value;
 		return 0;
 	}
 
+	// What stands between the integer and the unit letter is a fraction.
+	// It is decimal, so it follows a decimal integer alone: after 0x1 or
+	// 010 it would add to a size in another base, one never written.
 	size_fraction fraction = {0, 0};
-	uintmax_t base = unit_base(p);
-	if (!base) {
+	if (!unit_exponent(*p)) {
+		if (!decimal)
+			return -EINVAL;
 		if (int rc = read_fraction(&p, &fraction))
-			return fail(rc);
-		base = unit_base(p);
+			return rc;
 	}
-	const int exponent = unit_exponent(*p);
-	if (!exponent)
-		return fail(-EINVAL);
+	const size_unit unit = read_unit(p);
+	if (!unit.exponent)
+		return -EINVAL;
 
 	int rc = 0;
-	for (int i = 0; i < exponent; i++) {
-		if (!multiply_checked(&value, base)) {
+	for (int i = 0; i < unit.exponent; i++) {
+		if (!multiply_checked(&value, unit.base)) {
 			rc = -ERANGE;
 			break;
 		}
 	}
 	if (power)
-		*power = exponent;
+		*power = unit.exponent;
 
 	if (fraction.digit) {
 		uintmax_t bytes;
-		if (int frc = fraction_bytes(fraction, base, exponent, &bytes))
-			return fail(frc);
+		if (int frc = fraction_bytes(fraction, unit, &bytes))
+			return frc;
 		if (value > UINTMAX_MAX - bytes)
-			return fail(-ERANGE);
+			return -ERANGE;
 		value += bytes;
 	}
-
 	*result = value;
-	return rc ? fail(rc) : 0;
+	return rc;
+}
+
+} // namespace
+
+int parse_byte_size(const char *text, uintmax_t *result, int *power)
+{
+	*result = 0;
+	const int rc = read_size(text, result, power);
+	if (rc)
+		errno = -rc;
+	return rc;
 }
 
 int parse_byte_size_plain(const char *text, uintmax_t *result)
