@@ -37,20 +37,45 @@ class ByteSize : public CLocaleTest {};
 
 TEST_F(ByteSize, WorkedResults)
 {
-	// clang-format off
 	expect_cases({
-		{"4096", 0, 4096}, {"0x10K", 0, 16 * KiB}, {"010K", 0, 8 * KiB}, {"1K", 0, KiB}, {"1KiB", 0, KiB},
-		{"1Kib", 0, KiB}, {"1KB", 0, 1000}, {"1kB", 0, 1000}, {"1Kb", 0, 1000}, {"1M", 0, MiB},
-		{"1MB", 0, 1000000}, {"1e", 0, EiB}, {"1.5M", 0, 1560576}, {"1.5MB", 0, 1500000}, {"1.05M", 0, 1099776},
-		{"1.005M", 0, 1053696}, {"1.0005M", 0, 1049076}, {"1.5K", 0, 1524}, {"0.5K", 0, 500},
-		{"1.08M", 0, 1130496}, {"1.0M", 0, MiB}, {"15E", 0, 15 * EiB}, {"0Y", 0, 0}, {"0Z", 0, 0},
-		{"  7K", 0, 7 * KiB}, {"+2K", 0, 2 * KiB}, {"0x1E", 0, 30}, {"0x1B", 0, 27},
-		{"0x10KB", 0, 16000}, {"18446744073709551615", 0, UINTMAX_MAX}, {"1.0.5M", 0, 1099776},
+		{"4096", 0, 4096},
+		{"0x10K", 0, 16 * KiB},
+		{"010K", 0, 8 * KiB},
+		{"1K", 0, KiB},
+		{"1KiB", 0, KiB},
+		{"1Kib", 0, KiB},
+		{"1KB", 0, 1000},
+		{"1kB", 0, 1000},
+		{"1Kb", 0, 1000},
+		{"1M", 0, MiB},
+		{"1MB", 0, 1000000},
+		{"1e", 0, EiB},
+		{"1.5M", 0, 1560576},
+		{"1.5MB", 0, 1500000},
+		{"1.05M", 0, 1099776},
+		{"1.005M", 0, 1053696},
+		{"1.0005M", 0, 1049076},
+		{"1.5K", 0, 1524},
+		{"0.5K", 0, 500},
+		{"1.08M", 0, 1130496},
+		{"1.0M", 0, MiB},
+		{"15E", 0, 15 * EiB},
+		{"0Y", 0, 0},
+		{"0Z", 0, 0},
+		{"  7K", 0, 7 * KiB},
+		{"+2K", 0, 2 * KiB},
+		{"0x1E", 0, 30},
+		{"0x1B", 0, 27},
+		{"0x10KB", 0, 16000},
+		{"18446744073709551615", 0, UINTMAX_MAX},
+		{"1.0.5M", 0, 1099776},
 		// Trailing zeros of a fraction say nothing.
-		{"1.50M", 0, 1560576}, {"1.10M", 0, 1150976}, {"1.0500M", 0, 1099776},
-		{"1.5000000000000000000000M", 0, 1560576}, {"15.9E", 0, 18307132485261066240u},
+		{"1.50M", 0, 1560576},
+		{"1.10M", 0, 1150976},
+		{"1.0500M", 0, 1099776},
+		{"1.5000000000000000000000M", 0, 1560576},
+		{"15.9E", 0, 18307132485261066240u},
 	});
-	// clang-format on
 }
 
 // The refused texts, shared with the tool's test of its options.
@@ -66,11 +91,21 @@ TEST_F(ByteSize, RefusedTexts)
 
 TEST_F(ByteSize, ExponentIsReportedOnlyWithAUnitLetter)
 {
-	// clang-format off
-	const struct { const char *text; int power; } cases[] = {
-		{"1K", 1}, {"1MiB", 2}, {"3gB", 3}, {"1.5T", 4}, {"16E", 6}, {"1Z", 8}, {"42", -1}, {"1X", -1},
+	const struct {
+		const char *text;
+		int power;
+	} cases[] = {
+		// clang-format off
+		{"1K",   1},
+		{"1MiB", 2},
+		{"3gB",  3},
+		{"1.5T", 4},
+		{"16E",  6},
+		{"1Z",   8},
+		{"42",   -1},
+		{"1X",   -1},
+		// clang-format on
 	};
-	// clang-format on
 	for (const auto &c : cases) {
 		uintmax_t value;
 		int power = -1;
@@ -82,11 +117,12 @@ TEST_F(ByteSize, ExponentIsReportedOnlyWithAUnitLetter)
 TEST_F(ByteSize, CommaDecimalPoint)
 {
 	ASSERT_TRUE(use_test_locale(COMMA_LOCALE));
-	// clang-format off
 	expect_cases({
-		{"1,5M", 0, 1560576}, {"1,5MB", 0, 1500000}, {"1.5M", -EINVAL, 0}, {"1,5", -EINVAL, 0},
+		{"1,5M", 0, 1560576},
+		{"1,5MB", 0, 1500000},
+		{"1.5M", -EINVAL, 0},
+		{"1,5", -EINVAL, 0},
 	});
-	// clang-format on
 }
 
 TEST_F(ByteSize, MultiBytePointIsMatchedWhole)
@@ -95,11 +131,12 @@ TEST_F(ByteSize, MultiBytePointIsMatchedWhole)
 	const std::string whole = std::string("1") + MULTIBYTE_POINT + "5M";
 	const std::string first_byte = std::string("1") + MULTIBYTE_POINT[0] + "5M";
 	const std::string tail = std::string("1") + MULTIBYTE_POINT + "5";
-	// clang-format off
 	expect_cases({
-		{whole.c_str(), 0, 1560576}, {first_byte.c_str(), -EINVAL, 0}, {tail.c_str(), -EINVAL, 0}, {"1.5M", -EINVAL, 0},
+		{whole.c_str(), 0, 1560576},
+		{first_byte.c_str(), -EINVAL, 0},
+		{tail.c_str(), -EINVAL, 0},
+		{"1.5M", -EINVAL, 0},
 	});
-	// clang-format on
 }
 
 TEST(ByteSizeOrExit, ReturnsTheValue)

@@ -8,14 +8,17 @@ namespace {
 
 TEST(BootTime, SubtractsUptimeWithBorrow)
 {
-	// clang-format off
-	const struct { timeval wall; timespec uptime; timeval boot; } cases[] = {
+	const struct {
+		timeval wall;
+		timespec uptime;
+		timeval boot;
+	} cases[] = {
 		{{100, 200}, {40, 500000}, {59, 999700}}, // borrow a second
 		{{100, 900}, {40, 500000}, {60, 400}},    // no borrow
 		{{100, 500}, {40, 500999}, {60, 0}},      // nanoseconds truncated
-		{{100, 0}, {40, 999999999}, {59, 1}},     {{100, 0}, {100, 0}, {0, 0}},
+		{{100, 0}, {40, 999999999}, {59, 1}},     // borrow, nearly a whole second
+		{{100, 0}, {100, 0}, {0, 0}},             // booted at the epoch
 	};
-	// clang-format on
 	for (const auto &c : cases) {
 		timeval boot = boot_time_from_uptime(&c.wall, &c.uptime);
 		EXPECT_EQ(boot.tv_sec, c.boot.tv_sec) << c.wall.tv_sec << "." << c.wall.tv_usec;

@@ -42,15 +42,27 @@ const char *shown(const char *text)
 
 TEST(ListToIds, TokensCapacityAndCodes)
 {
-	// clang-format off
-	const struct { const char *list; size_t capacity; int rc; const char *calls; std::vector<int> ids; } cases[] = {
-		{"a,b", 2, 2, "0:a|2:b", {101, 101}}, {"a,b,c", 2, -2, "0:a|2:b", {101, 101}}, {"ab", 1, 1, "0:ab", {102}},
+	const struct {
+		const char *list;
+		size_t capacity;
+		int rc;
+		const char *calls;
+		std::vector<int> ids;
+	} cases[] = {
+		{"a,b", 2, 2, "0:a|2:b", {101, 101}},
+		{"a,b,c", 2, -2, "0:a|2:b", {101, 101}},
+		{"ab", 1, 1, "0:ab", {102}},
 		{"a,,b", 1, -2, "0:a", {101}}, // full before the empty token
-		{"a,,b", 3, -1, "0:a", {101}}, {",a", 3, -1, "", {}}, {",,", 3, -1, "", {}}, {"a,,", 3, 2, "0:a|2:,", {101, 101}},
-		{"a,", 1, 1, "0:a,", {102}}, {",", 1, 1, "0:,", {101}}, {"a, b", 2, 2, "0:a|2: b", {101, 102}},
-		{"-5,7", 2, 2, "0:-5|3:7", {-5, 7}}, {"3,-1,4", 3, -1, "0:3|2:-1", {3}},
+		{"a,,b", 3, -1, "0:a", {101}},
+		{",a", 3, -1, "", {}},
+		{",,", 3, -1, "", {}},
+		{"a,,", 3, 2, "0:a|2:,", {101, 101}},
+		{"a,", 1, 1, "0:a,", {102}},
+		{",", 1, 1, "0:,", {101}},
+		{"a, b", 2, 2, "0:a|2: b", {101, 102}},
+		{"-5,7", 2, 2, "0:-5|3:7", {-5, 7}},
+		{"3,-1,4", 3, -1, "0:3|2:-1", {3}},
 	};
-	// clang-format on
 	for (const auto &c : cases) {
 		int ids[4] = {0, 0, 0, 0};
 		SCOPED_TRACE(std::string("list '") + c.list + "' capacity " +
@@ -74,16 +86,25 @@ TEST(ListToIds, BadArgumentsCallNothing)
 
 TEST(ListAppendIds, AppendReplaceAndCount)
 {
-	// clang-format off
 	// first: the element the writes start at.
-	const struct { const char *list; size_t count_before, capacity; int rc; size_t count_after, first; std::vector<int> written; } cases[] = {
-		{"+7,8", 3, 8, 2, 5, 3, {7, 8}}, {"7", 3, 8, 1, 1, 0, {7}},
-		{"+-5", 0, 8, 1, 1, 0, {-5}}, {"+7", 9, 8, -1, 9, 0, {}}, {"7", 9, 8, -1, 9, 0, {}},
-		{"+7", 8, 8, -1, 8, 0, {}}, // no room left: bad arguments, not full
+	const struct {
+		const char *list;
+		size_t count_before, capacity;
+		int rc;
+		size_t count_after, first;
+		std::vector<int> written;
+	} cases[] = {
+		{"+7,8", 3, 8, 2, 5, 3, {7, 8}},
+		{"7", 3, 8, 1, 1, 0, {7}},
+		{"+-5", 0, 8, 1, 1, 0, {-5}},
+		{"+7", 9, 8, -1, 9, 0, {}},
+		{"7", 9, 8, -1, 9, 0, {}},
+		{"+7", 8, 8, -1, 8, 0, {}},    // no room left: bad arguments, not full
 		{"7,-1", 3, 8, -1, 0, 0, {7}}, // the reset stays after a failure
-		{"+7,8", 7, 8, -2, 7, 7, {7}}, {"+", 3, 8, -1, 3, 0, {}}, {"", 3, 8, -1, 3, 0, {}},
+		{"+7,8", 7, 8, -2, 7, 7, {7}},
+		{"+", 3, 8, -1, 3, 0, {}},
+		{"", 3, 8, -1, 3, 0, {}},
 	};
-	// clang-format on
 	for (const auto &c : cases) {
 		int ids[10];
 		std::fill(ids, ids + 10, 99);
@@ -113,13 +134,20 @@ TEST(ListAppendIds, NullArrayOrCount)
 
 TEST(ListSetBits, BitPositionsAndStops)
 {
-	// clang-format off
 	// bytes: from 0x00 0x00 0x00 0x80.
-	const struct { const char *list; int rc; std::vector<unsigned char> bytes; } cases[] = {
-		{"0,9", 0, {0x01, 0x02, 0x00, 0x80}}, {"7,8,24", 0, {0x80, 0x01, 0x00, 0x81}}, {"", 0, {0x00, 0x00, 0x00, 0x80}},
-		{"0,9,-3,17", -3, {0x01, 0x02, 0x00, 0x80}}, {"1,,2", -1, {0x02, 0x00, 0x00, 0x80}},
+	const struct {
+		const char *list;
+		int rc;
+		std::vector<unsigned char> bytes;
+	} cases[] = {
+		// clang-format off
+		{"0,9",       0,  {0x01, 0x02, 0x00, 0x80}},
+		{"7,8,24",    0,  {0x80, 0x01, 0x00, 0x81}},
+		{"",          0,  {0x00, 0x00, 0x00, 0x80}},
+		{"0,9,-3,17", -3, {0x01, 0x02, 0x00, 0x80}},
+		{"1,,2",      -1, {0x02, 0x00, 0x00, 0x80}},
+		// clang-format on
 	};
-	// clang-format on
 	for (const auto &c : cases) {
 		std::vector<unsigned char> bytes = {0x00, 0x00, 0x00, 0x80};
 		SCOPED_TRACE(std::string("list '") + c.list + "'");
@@ -134,12 +162,17 @@ TEST(ListSetBits, BitPositionsAndStops)
 
 TEST(ListToMask, OredIntoTheGivenMask)
 {
-	// clang-format off
 	// mask: from 0x10.
-	const struct { const char *list; int rc; uint32_t mask; } cases[] = {
-		{"0x1,0x4", 0, 0x15}, {"1,-7,4", -7, 0x11}, {",1", -1, 0x10}, {"", 0, 0x10},
+	const struct {
+		const char *list;
+		int rc;
+		uint32_t mask;
+	} cases[] = {
+		{"0x1,0x4", 0, 0x15},
+		{"1,-7,4", -7, 0x11},
+		{",1", -1, 0x10},
+		{"", 0, 0x10},
 	};
-	// clang-format on
 	for (const auto &c : cases) {
 		uint32_t mask = 0x10;
 		EXPECT_EQ(list_to_mask(c.list, &mask, lookup), c.rc) << "list '" << c.list << "'";
@@ -153,18 +186,35 @@ TEST(ListToMask, OredIntoTheGivenMask)
 
 TEST(ReadIntRange, FormsFailuresAndLimits)
 {
-	// clang-format off
 	// From lower 111, upper 222 and errno EBUSY.
-	const struct { const char *text; int rc, lower, upper, error; } cases[] = {
-		{nullptr, 0, 111, 222, EBUSY}, {"5", 0, 5, 5, 0}, {"5:9", 0, 5, 9, 0}, {"5-9", 0, 5, 9, 0}, {":9", 0, 7, 9, 0},
-		{"5:", 0, 5, 0, 0}, {"-5", 0, -5, -5, 0}, {"5--3", 0, 5, -3, 0}, {" 5", 0, 5, 5, 0}, {"5x", 0, 5, 5, 0},
-		{"5-", -1, 5, 0, 0}, {"5:9x", -1, 5, 9, 0}, {"5::9", -1, 5, 0, 0}, {":", -1, 7, 0, 0}, {"", -1, 0, 0, 0},
-		{"x", -1, 0, 0, 0}, {"2147483647", 0, INT_MAX, INT_MAX, 0}, {"2147483648", -1, INT_MAX, INT_MAX, ERANGE},
-		{"-2147483648", 0, INT_MIN, INT_MIN, 0}, {"-2147483649", -1, INT_MIN, INT_MIN, ERANGE},
-		{"99999999999999999999", -1, INT_MAX, INT_MAX, ERANGE}, {"5:2147483648", -1, 5, INT_MAX, ERANGE},
+	const struct {
+		const char *text;
+		int rc, lower, upper, error;
+	} cases[] = {
+		{nullptr, 0, 111, 222, EBUSY},
+		{"5", 0, 5, 5, 0},
+		{"5:9", 0, 5, 9, 0},
+		{"5-9", 0, 5, 9, 0},
+		{":9", 0, 7, 9, 0},
+		{"5:", 0, 5, 0, 0},
+		{"-5", 0, -5, -5, 0},
+		{"5--3", 0, 5, -3, 0},
+		{" 5", 0, 5, 5, 0},
+		{"5x", 0, 5, 5, 0},
+		{"5-", -1, 5, 0, 0},
+		{"5:9x", -1, 5, 9, 0},
+		{"5::9", -1, 5, 0, 0},
+		{":", -1, 7, 0, 0},
+		{"", -1, 0, 0, 0},
+		{"x", -1, 0, 0, 0},
+		{"2147483647", 0, INT_MAX, INT_MAX, 0},
+		{"2147483648", -1, INT_MAX, INT_MAX, ERANGE},
+		{"-2147483648", 0, INT_MIN, INT_MIN, 0},
+		{"-2147483649", -1, INT_MIN, INT_MIN, ERANGE},
+		{"99999999999999999999", -1, INT_MAX, INT_MAX, ERANGE},
+		{"5:2147483648", -1, 5, INT_MAX, ERANGE},
 		{":-2147483649", -1, 7, INT_MIN, ERANGE},
 	};
-	// clang-format on
 	for (const auto &c : cases) {
 		int lower = 111, upper = 222;
 		SCOPED_TRACE(std::string("text '") + shown(c.text) + "'");

@@ -18,11 +18,15 @@ TEST(CloseOutputStream, ResultAndErrno)
 	// Unbuffered, the write fails at once and marks the stream; errno 0: an
 	// earlier error leaves no errno to report. A temporary file leaves
 	// errno untouched.
-	// clang-format off
-	const struct { const char *path; bool unbuffered; int rc, error; } cases[] = {
-		{nullptr, false, 0, ENOSPC}, {"/dev/full", false, EOF, ENOSPC}, {"/dev/full", true, EOF, 0},
+	const struct {
+		const char *path;
+		bool unbuffered;
+		int rc, error;
+	} cases[] = {
+		{nullptr, false, 0, ENOSPC},
+		{"/dev/full", false, EOF, ENOSPC},
+		{"/dev/full", true, EOF, 0},
 	};
-	// clang-format on
 	for (const auto &c : cases) {
 		FILE *f = c.path ? fopen(c.path, "w") : tmpfile();
 		ASSERT_NE(f, nullptr);
@@ -38,41 +42,55 @@ TEST(CloseOutputStream, ResultAndErrno)
 
 // Standard output set up by each row, something written or not, then the
 // exit-time check: its status and diagnostic.
-// clang-format off
 TEST(FinishStandardStreamsDeathTest, StatusAndDiagnostic)
 {
 	// text: written before the check, if any.
-	const struct { const char *what; void (*setup)(); const char *text; int status; const char *line; } cases[] = {
-		{"full device", [] {
-			if (!freopen("/dev/full", "w", stdout))
-				_exit(3);
-		}, "help text\n", 1, ": write error: No space left on device\n$"},
-		{"full device, unbuffered", [] {
-			if (!freopen("/dev/full", "w", stdout))
-				_exit(3);
-			setvbuf(stdout, nullptr, _IONBF, 0);
-		}, "help text\n", 1, ": write error\n$"},
+	const struct {
+		const char *what;
+		void (*setup)();
+		const char *text;
+		int status;
+		const char *line;
+	} cases[] = {
+		{"full device",
+		 [] {
+			 if (!freopen("/dev/full", "w", stdout))
+				 _exit(3);
+		 },
+		 "help text\n", 1, ": write error: No space left on device\n$"},
+		{"full device, unbuffered",
+		 [] {
+			 if (!freopen("/dev/full", "w", stdout))
+				 _exit(3);
+			 setvbuf(stdout, nullptr, _IONBF, 0);
+		 },
+		 "help text\n", 1, ": write error\n$"},
 		// A reader that went away is no failure.
-		{"broken pipe", [] {
-			signal(SIGPIPE, SIG_IGN);
-			int fds[2];
-			if (pipe(fds) != 0 || dup2(fds[1], STDOUT_FILENO) < 0)
-				_exit(3);
-			close(fds[0]);
-			close(fds[1]);
-		}, "help text\n", 0, "^$"},
+		{"broken pipe",
+		 [] {
+			 signal(SIGPIPE, SIG_IGN);
+			 int fds[2];
+			 if (pipe(fds) != 0 || dup2(fds[1], STDOUT_FILENO) < 0)
+				 _exit(3);
+			 close(fds[0]);
+			 close(fds[1]);
+		 },
+		 "help text\n", 0, "^$"},
 		{"closed, nothing written", [] { close(STDOUT_FILENO); }, nullptr, 0, "^$"},
-		{"closed, output pending", [] { close(STDOUT_FILENO); }, "lost\n", 1, ": write error: Bad file descriptor\n$"},
+		{"closed, output pending", [] { close(STDOUT_FILENO); }, "lost\n", 1,
+		 ": write error: Bad file descriptor\n$"},
 	};
 	for (const auto &c : cases)
-		EXPECT_EXIT({
-			c.setup();
-			if (c.text)
-				fputs(c.text, stdout);
-			finish_standard_streams();
-			exit(0);
-		}, ::testing::ExitedWithCode(c.status), c.line) << c.what;
+		EXPECT_EXIT(
+			{
+				c.setup();
+				if (c.text)
+					fputs(c.text, stdout);
+				finish_standard_streams();
+				exit(0);
+			},
+			::testing::ExitedWithCode(c.status), c.line)
+			<< c.what;
 }
-// clang-format on
 
 } // namespace

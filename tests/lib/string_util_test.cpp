@@ -30,12 +30,22 @@ const char *shown(const char *text)
 
 TEST(EscapedSpan, BackslashTakesTheNextCharacter)
 {
-	// clang-format off
-	const struct { const char *text, *stop; size_t span; } cases[] = {
-		{"a\\,b,c", ",", 4}, {"ab\\", ",", 2}, {"\\\\,", ",", 2}, {"", ",", 0}, {",x", ",", 0},
-		{"\\", ",", 0}, {"abc", "", 3}, {"a\\b", "\\", 3}, {"a\\\\b", "\\", 4},
+	const struct {
+		const char *text, *stop;
+		size_t span;
+	} cases[] = {
+		// clang-format off
+		{"a\\,b,c", ",",  4},
+		{"ab\\",    ",",  2},
+		{"\\\\,",   ",",  2},
+		{"",        ",",  0},
+		{",x",      ",",  0},
+		{"\\",      ",",  0},
+		{"abc",     "",   3},
+		{"a\\b",    "\\", 3},
+		{"a\\\\b",  "\\", 4},
+		// clang-format on
 	};
-	// clang-format on
 	for (const auto &c : cases) {
 		auto text = exact_copy(c.text);
 		EXPECT_EQ(escaped_span(text.get(), c.stop), c.span)
@@ -45,11 +55,21 @@ TEST(EscapedSpan, BackslashTakesTheNextCharacter)
 
 TEST(AllDigits, DecimalDigitsOnly)
 {
-	// clang-format off
-	const struct { const char *text; int result; } cases[] = {
-		{nullptr, 0}, {"", 0}, {"0123", 1}, {"7", 1}, {"12a", 0}, {" 1", 0}, {"-1", 0}, {"\xb2", 0},
+	const struct {
+		const char *text;
+		int result;
+	} cases[] = {
+		// clang-format off
+		{nullptr, 0},
+		{"",      0},
+		{"0123",  1},
+		{"7",     1},
+		{"12a",   0},
+		{" 1",    0},
+		{"-1",    0},
+		{"\xb2",  0},
+		// clang-format on
 	};
-	// clang-format on
 	for (const auto &c : cases)
 		EXPECT_EQ(all_digits(c.text), c.result) << "text '" << shown(c.text) << "'";
 }
@@ -72,12 +92,23 @@ TEST(BooleanWordOrExit, PairsAndExits)
 TEST(FindCharBounded, StopsAtBoundAndTerminator)
 {
 	// at: where it is found, -1 for NULL.
-	// clang-format off
-	const struct { const char *text; size_t n; char c; long at; } cases[] = {
-		{"abc", 2, 'b', 1}, {"abc", 2, 'c', -1}, {"abc", 10, 'c', 2}, {"abc", 10, 'd', -1},
-		{"abc", 10, '\0', -1}, {"abc", 0, 'a', -1}, {"abc", 1, 'a', 0}, {"aba", 3, 'a', 0},
+	const struct {
+		const char *text;
+		size_t n;
+		char c;
+		long at;
+	} cases[] = {
+		// clang-format off
+		{"abc", 2,  'b',  1},
+		{"abc", 2,  'c',  -1},
+		{"abc", 10, 'c',  2},
+		{"abc", 10, 'd',  -1},
+		{"abc", 10, '\0', -1},
+		{"abc", 0,  'a',  -1},
+		{"abc", 1,  'a',  0},
+		{"aba", 3,  'a',  0},
+		// clang-format on
 	};
-	// clang-format on
 	for (const auto &c : cases) {
 		auto text = exact_copy(c.text);
 		const char *found = find_char_bounded(text.get(), c.n, c.c);
@@ -88,13 +119,25 @@ TEST(FindCharBounded, StopsAtBoundAndTerminator)
 
 TEST(PathTextEqual, OneTrailingSlashIgnored)
 {
-	// clang-format off
-	const struct { const char *a, *b; int equal; } cases[] = {
-		{"/a/", "/a", 1},      {"/a//", "/a", 0},   {"/", "", 1},      {"//", "/", 0},
-		{"/a/b", "/a/b/", 1},  {"/a/b", "/a/c", 0}, {"/ab", "/a/", 0}, {"/a", "/a/b", 0},
-		{nullptr, nullptr, 1}, {nullptr, "", 0},    {"", nullptr, 0},  {"a/", "a/", 1},
+	const struct {
+		const char *a, *b;
+		int equal;
+	} cases[] = {
+		// clang-format off
+		{"/a/",   "/a",    1},
+		{"/a//",  "/a",    0},
+		{"/",     "",      1},
+		{"//",    "/",     0},
+		{"/a/b",  "/a/b/", 1},
+		{"/a/b",  "/a/c",  0},
+		{"/ab",   "/a/",   0},
+		{"/a",    "/a/b",  0},
+		{nullptr, nullptr, 1},
+		{nullptr, "",      0},
+		{"",      nullptr, 0},
+		{"a/",    "a/",    1},
+		// clang-format on
 	};
-	// clang-format on
 	for (const auto &c : cases)
 		EXPECT_EQ(path_text_equal(c.a, c.b), c.equal)
 			<< "'" << shown(c.a) << "' vs '" << shown(c.b) << "'";
@@ -103,13 +146,23 @@ TEST(PathTextEqual, OneTrailingSlashIgnored)
 TEST(Concat, NewStringsAndOverflow)
 {
 	// n SIZE_MAX stands for concat_alloc.
-	// clang-format off
-	const struct { const char *s, *t; size_t n; const char *joined; } cases[] = {
-		{"ab", "cd", SIZE_MAX, "abcd"}, {"ab", nullptr, SIZE_MAX, "ab"}, {nullptr, "cd", SIZE_MAX, "cd"},
-		{nullptr, nullptr, SIZE_MAX, ""}, {nullptr, "cdef", 2, "cd"}, {"ab", "cdef", 2, "abcd"},
-		{"ab", "cdef", 0, "ab"}, {nullptr, "cd", 5, "cd"}, {"", "", SIZE_MAX, ""},
+	const struct {
+		const char *s, *t;
+		size_t n;
+		const char *joined;
+	} cases[] = {
+		// clang-format off
+		{"ab",    "cd",    SIZE_MAX, "abcd"},
+		{"ab",    nullptr, SIZE_MAX, "ab"},
+		{nullptr, "cd",    SIZE_MAX, "cd"},
+		{nullptr, nullptr, SIZE_MAX, ""},
+		{nullptr, "cdef",  2,        "cd"},
+		{"ab",    "cdef",  2,        "abcd"},
+		{"ab",    "cdef",  0,        "ab"},
+		{nullptr, "cd",    5,        "cd"},
+		{"",      "",      SIZE_MAX, ""},
+		// clang-format on
 	};
-	// clang-format on
 	for (const auto &c : cases) {
 		char *joined =
 			c.n == SIZE_MAX ? concat_alloc(c.s, c.t) : concat_alloc_n(c.s, c.t, c.n);

@@ -48,10 +48,11 @@ struct fault_config {
 };
 
 // Log names of the data requests; the log's readers depend on them.
-// clang-format off
-constexpr struct data_request { unsigned long request; const char *name; } DATA_REQUESTS[] = {
+constexpr struct data_request {
+	unsigned long request;
+	const char *name;
+} DATA_REQUESTS[] = {
 	{BLKDISCARD, "DISCARD"}, {BLKZEROOUT, "ZEROOUT"}, {BLKSECDISCARD, "SECDISCARD"}};
-// clang-format on
 
 [[noreturn]] void give_up(const char *what)
 {
@@ -177,12 +178,16 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
 			return data_ioctl(d, fd, arg);
 	// The geometry: logged, then failed, answered from a setting given, or
 	// passed on.
-	// clang-format off
-	const struct { unsigned long request; const char *name, *setting; bool fail; const void *value; size_t size; } geometry[] = {
+	const struct {
+		unsigned long request;
+		const char *name, *setting;
+		bool fail;
+		const void *value;
+		size_t size;
+	} geometry[] = {
 		{BLKGETSIZE64, "GETSIZE64", "FAULT_SIZE", c.fail_size, &c.size, sizeof c.size},
 		{BLKSSZGET, "SSZGET", "FAULT_SECTOR", c.fail_sector, &c.sector, sizeof c.sector},
 	};
-	// clang-format on
 	for (const auto &g : geometry) {
 		if (g.request != request)
 			continue;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The texts the size parser refuses, one per row, for the parser's own test
+// The texts the size parser refuses, grouped by why, for the parser's own test
 // and for the tool's options alike.
 #pragma once
 

@@ -21,17 +21,22 @@
 
 namespace {
 
-// clang-format off
-const std::string HELP = "\nUsage:\n sectrim [options] <device>\n\nDiscard the content of sectors on a device.\n\nOptions:\n"
-	" -o, --offset <num>  offset in bytes to discard from\n"
-	" -l, --length <num>  length of bytes to discard from the offset\n"
-	" -p, --step <num>    size of the discard iterations within the offset\n"
-	" -s, --secure        perform secure discard\n"
-	" -z, --zeroout       zero-fill rather than discard\n"
-	" -v, --verbose       print aligned length and offset\n"
-	"\n -h, --help     display this help and exit\n"
-	" -V, --version  output version information and exit\n\nFor more details see sectrim(8).\n";
-// clang-format on
+// The help text, one of its lines to a line here.
+const std::string HELP = "\nUsage:\n"
+			 " sectrim [options] <device>\n"
+			 "\n"
+			 "Discard the content of sectors on a device.\n"
+			 "\nOptions:\n"
+			 " -o, --offset <num>  offset in bytes to discard from\n"
+			 " -l, --length <num>  length of bytes to discard from the offset\n"
+			 " -p, --step <num>    size of the discard iterations within the offset\n"
+			 " -s, --secure        perform secure discard\n"
+			 " -z, --zeroout       zero-fill rather than discard\n"
+			 " -v, --verbose       print aligned length and offset\n"
+			 "\n"
+			 " -h, --help     display this help and exit\n"
+			 " -V, --version  output version information and exit\n"
+			 "\nFor more details see sectrim(8).\n";
 const std::string VERSION = "sectrim from " PACKAGE_STRING "\n";
 // Opening it would fail with "cannot open": any other outcome proves the
 // tool decided before touching the device.
@@ -40,46 +45,65 @@ const std::string ND = " " + NODEV + " ";
 const std::string PARSE = "sectrim: failed to parse ", EINVAL_TEXT = "': Invalid argument\n",
 		  ERANGE_TEXT = "': Numerical result out of range\n";
 
-// clang-format off
 TEST(CommandLine, HelpAndVersion)
 {
 	expect_runs({
-		{"-h", 0, HELP}, {"--help", 0, HELP}, {"-h" + ND, 0, HELP}, {ND + "--help", 0, HELP},
-		{"-h -o 1x", 0, HELP}, {"-h -V", 0, HELP},
-		{"-V", 0, VERSION}, {"--version", 0, VERSION}, {"-V" + ND, 0, VERSION},
-		{ND + "-V", 0, VERSION}, {"-V -h", 0, VERSION},
+		{"-h", 0, HELP},
+		{"--help", 0, HELP},
+		{"-h" + ND, 0, HELP},
+		{ND + "--help", 0, HELP},
+		{"-h -o 1x", 0, HELP},
+		{"-h -V", 0, HELP},
+		{"-V", 0, VERSION},
+		{"--version", 0, VERSION},
+		{"-V" + ND, 0, VERSION},
+		{ND + "-V", 0, VERSION},
+		{"-V -h", 0, VERSION},
 		// The version ends the run before the arguments are counted or
 		// later options parsed.
-		{"-V" + ND + ND, 0, VERSION}, {"-V -o 1x", 0, VERSION},
+		{"-V" + ND + ND, 0, VERSION},
+		{"-V -o 1x", 0, VERSION},
 	});
 }
 
 // Options are acted on in order: the bad one ends the run first.
 TEST(CommandLine, UsageErrors)
 {
-	const std::string NONE = "sectrim: no device specified\n", COUNT = "sectrim: unexpected number of arguments\n" + HELP,
+	const std::string NONE = "sectrim: no device specified\n",
+			  COUNT = "sectrim: unexpected number of arguments\n" + HELP,
 			  INVALID = "sectrim: invalid option -- 'x'\n" + HELP;
 	expect_runs({
-		{"", 1, "", NONE}, {"-v -z -o 1M", 1, "", NONE}, {ND + ND, 1, "", COUNT}, {"-v" + ND + "-z extra more", 1, "", COUNT},
-		{"-x" + ND, 1, "", INVALID}, {"-x -h", 1, "", INVALID},
+		{"", 1, "", NONE},
+		{"-v -z -o 1M", 1, "", NONE},
+		{ND + ND, 1, "", COUNT},
+		{"-v" + ND + "-z extra more", 1, "", COUNT},
+		{"-x" + ND, 1, "", INVALID},
+		{"-x -h", 1, "", INVALID},
 		{"--bogus" + ND, 1, "", "sectrim: unrecognized option '--bogus'\n" + HELP},
-		{"--verbose=yes" + ND, 1, "", "sectrim: option '--verbose' doesn't allow an argument\n" + HELP},
+		{"--verbose=yes" + ND, 1, "",
+		 "sectrim: option '--verbose' doesn't allow an argument\n" + HELP},
 		{ND + "-o", 1, "", "sectrim: option requires an argument -- 'o'\n" + HELP},
-		{ND + "--length", 1, "", "sectrim: option '--length' requires an argument\n" + HELP},
+		{ND + "--length", 1, "",
+		 "sectrim: option '--length' requires an argument\n" + HELP},
 	});
 }
 
 TEST(CommandLine, SizeOptionsFailBeforeTheDeviceIsOpened)
 {
 	expect_runs({
-		{"-o 1x" + ND, 1, "", PARSE + "offset: '1x" + EINVAL_TEXT}, {"--offset=1x" + ND, 1, "", PARSE + "offset: '1x" + EINVAL_TEXT},
-		{ND + "-o -1", 1, "", PARSE + "offset: '-1" + EINVAL_TEXT}, {"-l 16E" + ND, 1, "", PARSE + "length: '16E" + ERANGE_TEXT},
-		{"--length ''" + ND, 1, "", PARSE + "length: '" + EINVAL_TEXT}, {"-p 4096x" + ND, 1, "", PARSE + "step: '4096x" + EINVAL_TEXT},
-		{"--step=99999999999999999999" + ND, 1, "", PARSE + "step: '99999999999999999999" + ERANGE_TEXT},
+		{"-o 1x" + ND, 1, "", PARSE + "offset: '1x" + EINVAL_TEXT},
+		{"--offset=1x" + ND, 1, "", PARSE + "offset: '1x" + EINVAL_TEXT},
+		{ND + "-o -1", 1, "", PARSE + "offset: '-1" + EINVAL_TEXT},
+		{"-l 16E" + ND, 1, "", PARSE + "length: '16E" + ERANGE_TEXT},
+		{"--length ''" + ND, 1, "", PARSE + "length: '" + EINVAL_TEXT},
+		{"-p 4096x" + ND, 1, "", PARSE + "step: '4096x" + EINVAL_TEXT},
+		{"--step=99999999999999999999" + ND, 1, "",
+		 PARSE + "step: '99999999999999999999" + ERANGE_TEXT},
 		// A good earlier value does not save a bad later one.
 		{"-o 1M -o 1.5" + ND, 1, "", PARSE + "offset: '1.5" + EINVAL_TEXT},
 		// The value is parsed where it stands, before the argument count.
-		{"-o 1x", 1, "", PARSE + "offset: '1x" + EINVAL_TEXT}, {ND + ND + "-p x", 1, "", PARSE + "step: 'x" + EINVAL_TEXT},
+		{"-o 1x", 1, "", PARSE + "offset: '1x" + EINVAL_TEXT},
+		{ND + ND + "-p x", 1, "", PARSE + "step: 'x" + EINVAL_TEXT},
 	});
 }
 
@@ -87,12 +111,18 @@ TEST(CommandLine, SizeOptionsFailBeforeTheDeviceIsOpened)
 TEST(CommandLine, HelpOnFailingOutput)
 {
 	expect_runs({
-		{.args = "--help", .status = 1, .err = "sectrim: write error: No space left on device\n", .streams = STDOUT_DEV_FULL},
-		{.args = "--help", .status = 1, .err = "sectrim: write error: Bad file descriptor\n", .streams = STDOUT_CLOSED},
-		{.args = "--help", .streams = STDOUT_BROKEN_PIPE}, {.args = "--help", .out = HELP},
+		{.args = "--help",
+		 .status = 1,
+		 .err = "sectrim: write error: No space left on device\n",
+		 .streams = STDOUT_DEV_FULL},
+		{.args = "--help",
+		 .status = 1,
+		 .err = "sectrim: write error: Bad file descriptor\n",
+		 .streams = STDOUT_CLOSED},
+		{.args = "--help", .streams = STDOUT_BROKEN_PIPE},
+		{.args = "--help", .out = HELP},
 	});
 }
-// clang-format on
 
 // Every text the size parser refuses, through each size option, short, long
 // and long with '=': the text quoted as given, then the system's error.
@@ -149,17 +179,24 @@ TEST(CommandLine, NotABlockDevice)
 			  odd_fifo = fifo.path + odd, odd_missing = "/nonexistent/" + odd;
 	std::ofstream(odd_file) << "precious data\n";
 	ASSERT_EQ(mkfifo(odd_fifo.c_str(), 0600), 0) << strerror(errno);
-	// clang-format off
-	const std::string not_block = ": not a block device\n", missing = ": No such file or directory\n";
-	const struct { std::string path; bool opened; std::string err; } cases[] = {
-		{regular.path, true, "sectrim: " + regular.path + not_block}, {"/dev/null", false, "sectrim: /dev/null" + not_block},
-		{"/dev/zero", false, "sectrim: /dev/zero" + not_block}, {fifo.path, false, "sectrim: " + fifo.path + not_block},
+	const std::string not_block = ": not a block device\n",
+			  missing = ": No such file or directory\n";
+	const struct {
+		std::string path;
+		bool opened;
+		std::string err;
+	} cases[] = {
+		{regular.path, true, "sectrim: " + regular.path + not_block},
+		{"/dev/null", false, "sectrim: /dev/null" + not_block},
+		{"/dev/zero", false, "sectrim: /dev/zero" + not_block},
+		{fifo.path, false, "sectrim: " + fifo.path + not_block},
 		{socket_path.path, false, "sectrim: " + socket_path.path + not_block},
-		{NODEV, true, "sectrim: cannot open " + NODEV + missing}, {"/", true, "sectrim: cannot open /: Is a directory\n"},
-		{odd_file, true, "sectrim: " + odd_file + not_block}, {odd_fifo, false, "sectrim: " + odd_fifo + not_block},
+		{NODEV, true, "sectrim: cannot open " + NODEV + missing},
+		{"/", true, "sectrim: cannot open /: Is a directory\n"},
+		{odd_file, true, "sectrim: " + odd_file + not_block},
+		{odd_fifo, false, "sectrim: " + odd_fifo + not_block},
 		{odd_missing, true, "sectrim: cannot open " + odd_missing + missing},
 	};
-	// clang-format on
 	for (const auto &c : cases) {
 		// As the fault log shows it: control characters become '?'.
 		std::string logged = c.path;
@@ -181,15 +218,17 @@ TEST(CommandLine, NotABlockDevice)
 
 TEST(ProgressDue, AWholeSecondMustHavePassed)
 {
-	// clang-format off
-	const struct { timeval last, now; bool due; } cases[] = {
+	const struct {
+		timeval last, now;
+		bool due;
+	} cases[] = {
 		{{5, 900000}, {6, 500000}, false}, // seconds up by one, microseconds down
-		{{5, 200000}, {6, 400000}, true}, {{5, 500000}, {6, 499999}, false}, {{5, 500000}, {5, 999999}, false},
-		{{5, 900000}, {7, 100000}, true}, {{5, 500000}, {6, 500000}, true}, // seconds up by two; exactly one second
-		{{0, 0}, {0, 0}, false}, // an unreadable clock never makes a line due
-		{{-1, 0}, {0, 0}, true}, {{6, 0}, {5, 0}, false}, // signed comparisons
+		{{5, 200000}, {6, 400000}, true},  {{5, 500000}, {6, 499999}, false},
+		{{5, 500000}, {5, 999999}, false}, {{5, 900000}, {7, 100000}, true},
+		{{5, 500000}, {6, 500000}, true}, // seconds up by two; exactly one second
+		{{0, 0}, {0, 0}, false},          // an unreadable clock never makes a line due
+		{{-1, 0}, {0, 0}, true},           {{6, 0}, {5, 0}, false}, // signed comparisons
 	};
-	// clang-format on
 	for (const auto &c : cases)
 		EXPECT_EQ(progress_due(&c.last, &c.now), c.due)
 			<< c.last.tv_sec << "." << c.last.tv_usec << " -> " << c.now.tv_sec << "."

@@ -25,46 +25,92 @@ using Device = DeviceTest;
 // leave every byte as it was.
 TEST_F(Device, ChangesExactlyTheRange)
 {
-	// clang-format off
-	const std::string Z = "DEV: Zero-filled ", D = "DEV: Discarded ", ALIGN = " is not aligned to sector size ",
-		SECDISCARD = "sectrim: DEV: BLKSECDISCARD ioctl failed: Operation not supported\n",
-		BEYOND = "sectrim: DEV: offset is greater than device size\n";
+	const std::string Z = "DEV: Zero-filled ", D = "DEV: Discarded ";
+	const std::string ALIGN = " is not aligned to sector size ";
+	const std::string SECDISCARD =
+		"sectrim: DEV: BLKSECDISCARD ioctl failed: Operation not supported\n";
+	const std::string BEYOND = "sectrim: DEV: offset is greater than device size\n";
 	const tool_case cases[] = {
-		{.args = "-z -o 1M -l 2M DEV", .zero_at = MiB, .zero_length = 2 * MiB}, {.args = "-o 3M -l 2M DEV", .zero_at = 3 * MiB, .zero_length = 2 * MiB},
-		{.args = "-z -v -o 1M -l 2M DEV", .out = Z + "2097152 bytes from the offset 1048576\n", .zero_at = MiB, .zero_length = 2 * MiB},
-		{.args = "-v -o 3M -l 2M DEV", .out = D + "2097152 bytes from the offset 3145728\n", .zero_at = 3 * MiB, .zero_length = 2 * MiB},
-		{.args = "-v DEV", .out = D + "8388608 bytes from the offset 0\n", .zero_length = DEVICE_SIZE},
-		{.args = "-z -v DEV", .out = Z + "8388608 bytes from the offset 0\n", .zero_length = DEVICE_SIZE},
+		{.args = "-z -o 1M -l 2M DEV", .zero_at = MiB, .zero_length = 2 * MiB},
+		{.args = "-o 3M -l 2M DEV", .zero_at = 3 * MiB, .zero_length = 2 * MiB},
+		{.args = "-z -v -o 1M -l 2M DEV",
+		 .out = Z + "2097152 bytes from the offset 1048576\n",
+		 .zero_at = MiB,
+		 .zero_length = 2 * MiB},
+		{.args = "-v -o 3M -l 2M DEV",
+		 .out = D + "2097152 bytes from the offset 3145728\n",
+		 .zero_at = 3 * MiB,
+		 .zero_length = 2 * MiB},
+		{.args = "-v DEV",
+		 .out = D + "8388608 bytes from the offset 0\n",
+		 .zero_length = DEVICE_SIZE},
+		{.args = "-z -v DEV",
+		 .out = Z + "8388608 bytes from the offset 0\n",
+		 .zero_length = DEVICE_SIZE},
 		// Stepped: 768 KiB chunks, the last one 256 KiB.
-		{.args = "-z -v -o 4M -p 768K DEV", .out = Z + "4194304 bytes from the offset 4194304\n", .zero_at = 4 * MiB, .zero_length = 4 * MiB},
-		{.args = "-o 12K -l 2560K -p 1M DEV", .zero_at = 12 * 1024, .zero_length = 2560 * 1024},
+		{.args = "-z -v -o 4M -p 768K DEV",
+		 .out = Z + "4194304 bytes from the offset 4194304\n",
+		 .zero_at = 4 * MiB,
+		 .zero_length = 4 * MiB},
+		{.args = "-o 12K -l 2560K -p 1M DEV",
+		 .zero_at = 12 * 1024,
+		 .zero_length = 2560 * 1024},
 		// Past the end, or wrapping past 2^64: up to the end. The length
 		// itself need not be aligned once it is clamped.
-		{.args = "-z -o 7M -l 5M DEV", .zero_at = 7 * MiB, .zero_length = MiB}, {.args = "-z -o 6M -l 3000001 DEV", .zero_at = 6 * MiB, .zero_length = 2 * MiB},
-		{.args = "-z -o 7M -l 18446744073709551104 DEV", .zero_at = 7 * MiB, .zero_length = MiB},
+		{.args = "-z -o 7M -l 5M DEV", .zero_at = 7 * MiB, .zero_length = MiB},
+		{.args = "-z -o 6M -l 3000001 DEV", .zero_at = 6 * MiB, .zero_length = 2 * MiB},
+		{.args = "-z -o 7M -l 18446744073709551104 DEV",
+		 .zero_at = 7 * MiB,
+		 .zero_length = MiB},
 		// Nothing to do: no request, no line, success.
-		{"-z -v -o 8M DEV"}, {"-z -v -l 0 DEV"}, {"-z -v -o 2M -l 0 -p 1M DEV"},
+		{"-z -v -o 8M DEV"},
+		{"-z -v -l 0 DEV"},
+		{"-z -v -o 2M -l 0 -p 1M DEV"},
 		// Refused.
 		{"-o 100 DEV", 1, "", "sectrim: DEV: offset 100" + ALIGN + "SECTOR\n"},
-		{.args = "-o 512 DEV", .status = 1, .err = "sectrim: DEV: offset 512" + ALIGN + "4096\n", .only_sector = 4096},
-		{.args = "-z -o 1M -l 512 DEV", .status = 1, .err = "sectrim: DEV: length 512" + ALIGN + "4096\n", .only_sector = 4096},
-		{"-z -l 1000 DEV", 1, "", "sectrim: DEV: length 1000" + ALIGN + "SECTOR\n"}, {"-z -l 1048577 DEV", 1, "", "sectrim: DEV: length 1048577" + ALIGN + "SECTOR\n"},
+		{.args = "-o 512 DEV",
+		 .status = 1,
+		 .err = "sectrim: DEV: offset 512" + ALIGN + "4096\n",
+		 .only_sector = 4096},
+		{.args = "-z -o 1M -l 512 DEV",
+		 .status = 1,
+		 .err = "sectrim: DEV: length 512" + ALIGN + "4096\n",
+		 .only_sector = 4096},
+		{"-z -l 1000 DEV", 1, "", "sectrim: DEV: length 1000" + ALIGN + "SECTOR\n"},
+		{"-z -l 1048577 DEV", 1, "", "sectrim: DEV: length 1048577" + ALIGN + "SECTOR\n"},
 		// With a step only the step is tested, whatever the length.
 		{"-z -l 4M -p 1000 DEV", 1, "", "sectrim: DEV: length 1000" + ALIGN + "SECTOR\n"},
-		{"-z -v -o 8196K DEV", 1, "", BEYOND}, {"-z -o 1T DEV", 1, "", BEYOND},
+		{"-z -v -o 8196K DEV", 1, "", BEYOND},
+		{"-z -o 1T DEV", 1, "", BEYOND},
 		// Alignment is checked before the bound.
-		{"-z -o 1099511627777 DEV", 1, "", "sectrim: DEV: offset 1099511627777" + ALIGN + "SECTOR\n"},
+		{"-z -o 1099511627777 DEV", 1, "",
+		 "sectrim: DEV: offset 1099511627777" + ALIGN + "SECTOR\n"},
 		// Loop devices cannot securely discard; the kernel's answer is passed on.
-		{"-s -v DEV", 1, "", SECDISCARD}, {"-s -o 1M -l 1M -p 512K DEV", 1, "", SECDISCARD},
+		{"-s -v DEV", 1, "", SECDISCARD},
+		{"-s -o 1M -l 1M -p 512K DEV", 1, "", SECDISCARD},
 		// A closed standard stream leaves the device a low descriptor: what
 		// the tool writes to that stream must fail, not land on the device.
-		{.args = "-z -o 64K -l 64K DEV", .zero_at = 64 << 10, .zero_length = 64 << 10, .streams = STDOUT_CLOSED},
-		{.args = "-v -z -o 64K -l 64K -p 4K DEV", .status = 1, .err = "sectrim: write error: Bad file descriptor\n", .zero_at = 64 << 10, .zero_length = 64 << 10, .streams = STDOUT_CLOSED},
-		{.args = "-z -o 64K -l 64K DEV", .zero_at = 64 << 10, .zero_length = 64 << 10, .streams = STDERR_CLOSED},
-		{.args = "-z -o 1 DEV", .status = 1, .streams = STDERR_CLOSED}, // the diagnostic is lost
-		{.args = "-v -z -o 64K -l 64K DEV", .zero_at = 64 << 10, .zero_length = 64 << 10, .streams = STDOUT_BROKEN_PIPE},
+		{.args = "-z -o 64K -l 64K DEV",
+		 .zero_at = 64 << 10,
+		 .zero_length = 64 << 10,
+		 .streams = STDOUT_CLOSED},
+		{.args = "-v -z -o 64K -l 64K -p 4K DEV",
+		 .status = 1,
+		 .err = "sectrim: write error: Bad file descriptor\n",
+		 .zero_at = 64 << 10,
+		 .zero_length = 64 << 10,
+		 .streams = STDOUT_CLOSED},
+		{.args = "-z -o 64K -l 64K DEV",
+		 .zero_at = 64 << 10,
+		 .zero_length = 64 << 10,
+		 .streams = STDERR_CLOSED},
+		// The diagnostic is lost.
+		{.args = "-z -o 1 DEV", .status = 1, .streams = STDERR_CLOSED},
+		{.args = "-v -z -o 64K -l 64K DEV",
+		 .zero_at = 64 << 10,
+		 .zero_length = 64 << 10,
+		 .streams = STDOUT_BROKEN_PIPE},
 	};
-	// clang-format on
 	for (int sector : SECTOR_SIZES) {
 		ASSERT_TRUE(attach(DEVICE_SIZE, sector));
 		for (const tool_case &c : cases)
@@ -79,13 +125,22 @@ TEST_F(Device, OddlyNamedLinkToTheDevice)
 	temp_file base;
 	const std::string link = base.path + " 100% %s%n\n%d";
 	ASSERT_EQ(symlink(dev.path.c_str(), link.c_str()), 0) << strerror(errno);
-	// clang-format off
-	expect_runs({
-		{.out = link + ": Zero-filled 1048576 bytes from the offset 1048576\n", .zero_at = MiB, .zero_length = MiB, .argv = {"-z", "-v", "-o", "1M", "-l", "1M", "-p", "256K", link}},
-		{.status = 1, .err = "sectrim: " + link + ": offset 100 is not aligned to sector size 512\n", .argv = {"-v", "-o", "100", link}},
-		{.status = 1, .err = "sectrim: " + link + ": BLKSECDISCARD ioctl failed: Operation not supported\n", .argv = {"-s", "-v", link}},
-	}, &dev, true);
-	// clang-format on
+	expect_runs(
+		{
+			{.out = link + ": Zero-filled 1048576 bytes from the offset 1048576\n",
+			 .zero_at = MiB,
+			 .zero_length = MiB,
+			 .argv = {"-z", "-v", "-o", "1M", "-l", "1M", "-p", "256K", link}},
+			{.status = 1,
+			 .err = "sectrim: " + link +
+				": offset 100 is not aligned to sector size 512\n",
+			 .argv = {"-v", "-o", "100", link}},
+			{.status = 1,
+			 .err = "sectrim: " + link +
+				": BLKSECDISCARD ioctl failed: Operation not supported\n",
+			 .argv = {"-s", "-v", link}},
+		},
+		&dev, true);
 	unlink(link.c_str());
 }
 
@@ -118,12 +173,13 @@ TEST_F(Device, ReadOnlyDevice)
 	loop_device ro;
 	ASSERT_TRUE(attach_loop_device(&ro, dev.size, dev.sector_size, &dev));
 	const std::string refused = " ioctl failed: Operation not permitted\n";
-	// clang-format off
-	expect_runs({
-		{"-v DEV", 1, "", "sectrim: DEV: BLKDISCARD" + refused}, {"-z -v -p 1M DEV", 1, "", "sectrim: DEV: BLKZEROOUT" + refused},
-		{"-z -o 4M -l 4096 DEV", 1, "", "sectrim: DEV: BLKZEROOUT" + refused},
-	}, &ro);
-	// clang-format on
+	expect_runs(
+		{
+			{"-v DEV", 1, "", "sectrim: DEV: BLKDISCARD" + refused},
+			{"-z -v -p 1M DEV", 1, "", "sectrim: DEV: BLKZEROOUT" + refused},
+			{"-z -o 4M -l 4096 DEV", 1, "", "sectrim: DEV: BLKZEROOUT" + refused},
+		},
+		&ro);
 	EXPECT_TRUE(check_contents(dev, 0, 0));
 }
 
@@ -132,17 +188,22 @@ TEST_F(Device, ReadOnlyDevice)
 // zero. Sizes are in sectors, so that one table serves every sector size.
 TEST_F(Device, OnlyTheRangeChanges)
 {
-	// clang-format off
 	// Without zeroes a discard: the range may read anything.
-	const struct { const char *flag, *verb; bool zeroes; } modes[] = {{"", "Discarded", false}, {"-z ", "Zero-filled", true}};
+	const struct {
+		const char *flag, *verb;
+		bool zeroes;
+	} modes[] = {{"", "Discarded", false}, {"-z ", "Zero-filled", true}};
 	// Steps: none, one that leaves a shorter last chunk of every range below,
 	// and one larger than every range.
 	constexpr uint64_t SECTORS = 256, STEPS[] = {0, 12, 64};
 	// Offset and length as given; the last row runs past the end.
-	const struct { const char *where; uint64_t offset, length; } ranges[] = {
-		{"at the start", 0, 40}, {"in the middle", 100, 40}, {"up to the end", SECTORS - 40, 40},
-		{"clamped past the end", SECTORS - 26, 40}};
-	// clang-format on
+	const struct {
+		const char *where;
+		uint64_t offset, length;
+	} ranges[] = {{"at the start", 0, 40},
+		      {"in the middle", 100, 40},
+		      {"up to the end", SECTORS - 40, 40},
+		      {"clamped past the end", SECTORS - 26, 40}};
 	// One run from the pattern, the range given in sectors of unit bytes.
 	auto expect_range = [&](const auto &mode, uint64_t step, const auto &r, uint64_t unit) {
 		const uint64_t end = std::min(SECTORS, r.offset + r.length);

@@ -33,18 +33,28 @@ const std::string D = "DEV: Discarded ", Z = "DEV: Zero-filled ", FAILED = "sect
 TEST_F(Faults, OptionOrder)
 {
 	const std::string WHOLE = D + "1048576 bytes from the offset 0\n";
-	// clang-format off
-	const struct { const char *args, *requests; std::string out = ""; } cases[] = {
-		{"DEV", "DISCARD 0 1048576"}, {"-z DEV", "ZEROOUT 0 1048576"}, {"-s DEV", "SECDISCARD 0 1048576"},
-		{"-z -s DEV", "SECDISCARD 0 1048576"}, {"-s -z DEV", "ZEROOUT 0 1048576"},
-		{"--zeroout DEV --secure", "SECDISCARD 0 1048576"}, {"-zs DEV", "SECDISCARD 0 1048576"},
-		{"-sz DEV", "ZEROOUT 0 1048576"}, {"-v DEV", "DISCARD 0 1048576", WHOLE}, {"DEV -v", "DISCARD 0 1048576", WHOLE},
-		{"DEV -o 4096 --verbose", "DISCARD 4096 1044480", D + "1044480 bytes from the offset 4096\n"},
-		{"-o 4096 -o 8192 DEV", "DISCARD 8192 1040384"}, {"-l 4096 DEV -l 1024", "DISCARD 0 1024"},
-		{"-p 512K -p 0 DEV", "DISCARD 0 1048576"}, {"-p 0 -p 512K DEV", "DISCARD 0 524288, DISCARD 524288 524288"},
+	const struct {
+		const char *args, *requests;
+		std::string out = "";
+	} cases[] = {
+		{"DEV", "DISCARD 0 1048576"},
+		{"-z DEV", "ZEROOUT 0 1048576"},
+		{"-s DEV", "SECDISCARD 0 1048576"},
+		{"-z -s DEV", "SECDISCARD 0 1048576"},
+		{"-s -z DEV", "ZEROOUT 0 1048576"},
+		{"--zeroout DEV --secure", "SECDISCARD 0 1048576"},
+		{"-zs DEV", "SECDISCARD 0 1048576"},
+		{"-sz DEV", "ZEROOUT 0 1048576"},
+		{"-v DEV", "DISCARD 0 1048576", WHOLE},
+		{"DEV -v", "DISCARD 0 1048576", WHOLE},
+		{"DEV -o 4096 --verbose", "DISCARD 4096 1044480",
+		 D + "1044480 bytes from the offset 4096\n"},
+		{"-o 4096 -o 8192 DEV", "DISCARD 8192 1040384"},
+		{"-l 4096 DEV -l 1024", "DISCARD 0 1024"},
+		{"-p 512K -p 0 DEV", "DISCARD 0 1048576"},
+		{"-p 0 -p 512K DEV", "DISCARD 0 524288, DISCARD 524288 524288"},
 		{"-- DEV", "DISCARD 0 1048576"},
 	};
-	// clang-format on
 	for (const auto &c : cases)
 		expect_run({.args = c.args,
 			    .out = c.out,
@@ -112,10 +122,12 @@ TEST_F(Faults, ChunkWalk)
 // diagnostic with the system's error text, issues and reports nothing more.
 // Discard and zero-fill reach the real device: the chunks before the failure
 // are done, nothing after; secure discard, beyond a loop device, is faked.
-// clang-format off
-constexpr struct mode_column { const char *flag, *request, *logged; bool real; } MODES[] = {
-	{"-v ", "BLKDISCARD", "DISCARD", true}, {"-v -z ", "BLKZEROOUT", "ZEROOUT", true}, {"-v -s ", "BLKSECDISCARD", "SECDISCARD", false}};
-// clang-format on
+constexpr struct mode_column {
+	const char *flag, *request, *logged;
+	bool real;
+} MODES[] = {{"-v ", "BLKDISCARD", "DISCARD", true},
+	     {"-v -z ", "BLKZEROOUT", "ZEROOUT", true},
+	     {"-v -s ", "BLKSECDISCARD", "SECDISCARD", false}};
 constexpr int ERRORS[] = {EIO, EOPNOTSUPP, EINVAL};
 
 std::string failed(const char *request, int error)
@@ -153,10 +165,10 @@ TEST_F(Faults, FailingRequestMatrix)
 // request, with nothing faked that could hide a stray one.
 TEST_F(Faults, FailingGeometryMatrix)
 {
-	// clang-format off
-	const struct { const char *which, *request, *calls; } geometry[] = {
-		{"size", "BLKGETSIZE64", "GETSIZE64"}, {"sector", "BLKSSZGET", "GETSIZE64 SSZGET"}};
-	// clang-format on
+	const struct {
+		const char *which, *request, *calls;
+	} geometry[] = {{"size", "BLKGETSIZE64", "GETSIZE64"},
+			{"sector", "BLKSSZGET", "GETSIZE64 SSZGET"}};
 	for (const mode_column &mode : MODES)
 		for (const auto &g : geometry)
 			for (int error : ERRORS)

@@ -116,13 +116,15 @@ TEST_F(Progress, SlowStepsReportAtMostOncePerSecond)
 
 TEST_F(Progress, OnlyVerboseSteppedRunsReadTheClockPerChunk)
 {
-	// clang-format off
-	const struct { const char *args; size_t readings; long lines; } cases[] = {
+	const struct {
+		const char *args;
+		size_t readings;
+		long lines;
+	} cases[] = {
 		{"-l 4M -p 1M", 1, 0}, // quiet: the reading before the walk
 		{"-v -l 4M", 1, 1},    // one request, one final line
 		{"-v -z -l 4M -p 1M", 5, 1},
 	};
-	// clang-format on
 	for (const auto &c : cases) {
 		const tool_result r = run(c.args, "");
 		EXPECT_EQ(r.status, 0) << c.args << ": " << r.err;
