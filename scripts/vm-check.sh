@@ -72,7 +72,13 @@ sectrim=$PWD/$build/tool/sectrim
 # The initramfs: busybox with only the applets the check calls, the
 # drivers' modules after those they depend on, the programs, the check.
 root=$work/root
-mkdir -p "$root/bin" "$root/lib/modules" "$root/proc" "$root/sys" "$root/dev" "$root/tmp" \
+case $sectrim in
+/proc/* | /sys/* | /dev/* | /scratch/*)
+	echo "vm-check: the guest mounts over $sectrim: build elsewhere" >&2
+	exit 1
+	;;
+esac
+mkdir -p "$root/bin" "$root/lib/modules" "$root/proc" "$root/sys" "$root/dev" "$root/scratch" \
 	"$root$(dirname "$sectrim")"
 cp /bin/busybox "$root/bin/"
 for applet in sh mount insmod cat sed awk cmp head tail dd blockdev losetup readlink \

@@ -94,18 +94,18 @@ result() {
 run_plan() {
 	sector=$(blockdev --getss "$2")
 	size=$(blockdev --getsize64 "$2")
-	dd if=/tmp/pattern of="$2" bs=1M count=$((size / MIB)) conv=fsync 2>/dev/null
-	plan "$sector" "$size" >/tmp/plan
+	dd if=/scratch/pattern of="$2" bs=1M count=$((size / MIB)) conv=fsync 2>/dev/null
+	plan "$sector" "$size" >/scratch/plan
 	k=0
 	while read -r run expect off len opts; do
 		k=$((k + 1))
 		# shellcheck disable=SC2086 # the options, one word each
-		out=$(timeout 120 sectrim $opts "$2" 2>/tmp/err)
+		out=$(timeout 120 sectrim $opts "$2" 2>/scratch/err)
 		status=$?
-		err=$(cat /tmp/err)
+		err=$(cat /scratch/err)
 		blockdev --flushbufs "$2"
-		dd if="$2" of=/tmp/now bs=1M 2>/dev/null
-		problem=$(contents_problem /tmp/now "$sector" "$size" "$k" /tmp/pattern)
+		dd if="$2" of=/scratch/now bs=1M 2>/dev/null
+		problem=$(contents_problem /scratch/now "$sector" "$size" "$k" /scratch/pattern)
 		detail="[$off, $((off + len))): the rest kept"
 		want_out=
 		case $opts in -v*) want_out="$2: Zero-filled $len bytes from the offset $off" ;; esac
@@ -126,9 +126,9 @@ run_plan() {
 				detail="$detail, refused: not supported"
 			elif [ "$status:$err" != 0: ]; then
 				problem="exit status $status: $err"
-			elif [ -z "$(differs /tmp/now "$off" "$len" /dev/zero x)" ]; then
+			elif [ -z "$(differs /scratch/now "$off" "$len" /dev/zero x)" ]; then
 				detail="$detail, reads back zeros"
-			elif [ -z "$(differs /tmp/now "$off" "$len" /tmp/pattern x)" ]; then
+			elif [ -z "$(differs /scratch/now "$off" "$len" /scratch/pattern x)" ]; then
 				detail="$detail, reads back the old data"
 			else
 				detail="$detail, reads back zeros in part"
@@ -136,7 +136,7 @@ run_plan() {
 			;;
 		esac
 		result "$1" "$run" "$problem" "$detail"
-	done </tmp/plan
+	done </scratch/plan
 }
 
 # describe DISK DEVICE: what the kernel says of the disk, for the table.
@@ -161,13 +161,13 @@ run_device_tests() {
 		filter='Device.*:Progress.ZeroFillOfARealDeviceReportsEveryByte'
 	fi
 	HOSTKIT_TEST_DISK=${3:-} HOSTKIT_REQUIRE_DEVICES=1 timeout 300 \
-		device_tests --gtest_filter="$filter" >/tmp/gtest 2>&1
+		device_tests --gtest_filter="$filter" >/scratch/gtest 2>&1
 	status=$?
-	summary=$(sed -n 's/^\[  PASSED  \] //p' /tmp/gtest)
-	if [ "$status" = 0 ] && [ -n "$summary" ] && ! grep -q '^\[  SKIPPED \]' /tmp/gtest; then
+	summary=$(sed -n 's/^\[  PASSED  \] //p' /scratch/gtest)
+	if [ "$status" = 0 ] && [ -n "$summary" ] && ! grep -q '^\[  SKIPPED \]' /scratch/gtest; then
 		result "$1" "$2" "" "$summary"
 	else
-		tail -n 30 /tmp/gtest
+		tail -n 30 /scratch/gtest
 		result "$1" "$2" "exit status $status" ""
 	fi
 }
@@ -190,7 +190,7 @@ find_disks() {
 		mmcblk[0-9]) disk=sd-card ;;
 		nullb*) disk=null_blk ;;
 		zram*) disk=zram ;;
-		loop*) [ "$(cat "$b/loop/backing_file" 2>/dev/null)" = /tmp/disk.img ] && disk=loop || disk= ;;
+		loop*) [ "$(cat "$b/loop/backing_file" 2>/dev/null)" = /scratch/disk.img ] && disk=loop || disk= ;;
 		*) disk= ;;
 		esac
 		[ -z "$disk" ] || echo "$disk /dev/$n"
@@ -210,8 +210,8 @@ make_disks() {
 		echo 1 >$nullb/discard &&
 		echo 1 >$nullb/power
 	echo $DISK_SIZE >/sys/block/zram0/disksize
-	dd if=/dev/zero of=/tmp/disk.img bs=1M count=$((DISK_SIZE / MIB)) 2>/dev/null
-	losetup -f /tmp/disk.img
+	dd if=/dev/zero of=/scratch/disk.img bs=1M count=$((DISK_SIZE / MIB)) 2>/dev/null
+	losetup -f /scratch/disk.img
 }
 
 module_options() {
@@ -224,12 +224,14 @@ module_options() {
 
 DISKS="nvme virtio-blk-512 virtio-blk-4096 virtio-scsi sata sd-card scsi_debug null_blk zram loop"
 
+# The guest's files, the loop device's and the device tests' among them,
+# live in a tmpfs of their own, which hides nothing of the image.
 guest_main() {
-	export PATH=/bin
+	export PATH=/bin TMPDIR=/scratch
 	mount -t proc proc /proc
 	mount -t sysfs sysfs /sys
 	mount -t devtmpfs devtmpfs /dev
-	mount -t tmpfs tmpfs /tmp
+	mount -t tmpfs tmpfs /scratch
 	case $(cat /proc/cmdline) in
 	*hostkit.probe*)
 		echo "hostkit: probe"
@@ -242,17 +244,17 @@ guest_main() {
 		insmod "/lib/modules/$m.ko" $(module_options "$m") || echo "guest: insmod $m failed"
 	done </lib/modules/order
 	make_disks
-	make_pattern /tmp/pattern $DISK_SIZE
+	make_pattern /scratch/pattern $DISK_SIZE
 	# SCSI scans and SD cards come up asynchronously.
 	tries=0
 	while [ "$(find_disks | wc -l)" -lt 10 ] && [ $tries -lt 60 ]; do
 		sleep 1
 		tries=$((tries + 1))
 	done
-	find_disks >/tmp/disks
+	find_disks >/scratch/disks
 	run_device_tests loop device-tests-own-loops
 	for disk in $DISKS; do
-		dev=$(sed -n "s|^$disk ||p" /tmp/disks)
+		dev=$(sed -n "s|^$disk ||p" /scratch/disks)
 		if [ -z "$dev" ]; then
 			result "$disk" found "no such disk" ""
 			continue
