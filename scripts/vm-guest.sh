@@ -123,6 +123,7 @@ run_plan() {
 		any)
 			refused="sectrim: $2: BLKDISCARD ioctl failed: Operation not supported"
 			if [ "$status:$err" = "1:$refused" ]; then
+				problem=${problem:-$(differs /scratch/now "$off" "$len" /scratch/pattern "of the refused $run range changed")}
 				detail="$detail, refused: not supported"
 			elif [ "$status:$err" != 0: ]; then
 				problem="exit status $status: $err"
