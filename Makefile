@@ -110,6 +110,15 @@ distcheck: dist
 cross-check:
 	scripts/cross-check.sh $(ARCH) build-cross-$(ARCH)
 
+# The program on the drivers it meets in the field (NVMe, SATA, SCSI,
+# virtio, SD cards, the kernel's test devices) in a virtual machine under
+# Debian's kernel, built static in $(VM_BUILD); the kernel is cached there.
+VM_BUILD ?= build-vm
+.PHONY: vm-check
+vm-check:
+	@scripts/install-deps.sh build test vm
+	WERROR=$(WERROR) scripts/vm-check.sh $(VM_BUILD)
+
 clean:
-	rm -rf $(BUILD) $(CHECK_BUILD) $(BENCH_BUILD) $(DEB_BUILD) $(DIST_BUILD) \
+	rm -rf $(BUILD) $(CHECK_BUILD) $(BENCH_BUILD) $(DEB_BUILD) $(DIST_BUILD) $(VM_BUILD) \
 		build-asan build-coverage build-fuzz build-lint build-cross-* fuzz-out

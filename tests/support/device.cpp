@@ -84,13 +84,27 @@ std::unique_ptr<uint8_t[], void (*)(void *)> device_buffer(const loop_device &de
 		free};
 }
 
+// The whole disk as the fixture's device, held like a loop device.
+::testing::AssertionResult open_disk(loop_device *dev, const char *path)
+{
+	dev->path = path;
+	if ((dev->fd = open(path, O_RDWR | O_DIRECT | O_CLOEXEC)) < 0)
+		return system_failure(dev->path);
+	dev->disk = true;
+	if (ioctl(dev->fd, BLKGETSIZE64, &dev->size) != 0 ||
+	    ioctl(dev->fd, BLKSSZGET, &dev->sector_size) != 0)
+		return system_failure("geometry of " + dev->path);
+	return ::testing::AssertionSuccess();
+}
+
 } // namespace
 
 void loop_device::detach()
 {
 	if (fd < 0)
 		return;
-	ioctl(fd, LOOP_CLR_FD, 0);
+	if (!std::exchange(disk, false))
+		ioctl(fd, LOOP_CLR_FD, 0);
 	close(std::exchange(fd, -1));
 	path.clear();
 }
@@ -102,7 +116,10 @@ void DeviceTest::SetUp()
 				    : access(LOOP_CONTROL, F_OK) != 0
 					    ? std::string(LOOP_CONTROL) + " is missing"
 					    : "";
-	if (why_not.empty())
+	const char *disk = getenv("HOSTKIT_TEST_DISK");
+	if (disk && *disk)
+		ASSERT_TRUE(open_disk(&dev, disk));
+	else if (why_not.empty())
 		ASSERT_TRUE(attach_loop_device(&dev, 1 << 20, 512));
 	else if (required && std::string(required) == "1")
 		FAIL() << "no loop device under HOSTKIT_REQUIRE_DEVICES=1: " << why_not;

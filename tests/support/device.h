@@ -15,6 +15,7 @@ struct loop_device {
 	int fd = -1;      // read-write, O_DIRECT
 	uint64_t size = 0;
 	int sector_size = 0;
+	bool disk = false; // a whole disk under HOSTKIT_TEST_DISK: closed, never detached
 
 	loop_device() = default;
 	~loop_device() { detach(); }
@@ -38,9 +39,10 @@ struct loop_device {
 ::testing::AssertionResult check_contents(const loop_device &dev, uint64_t zero_start,
 					  uint64_t zero_length, bool any_inside = false);
 
-// A test with a 1 MiB device of 512-byte sectors, which attach() trades. With
-// no loop devices here it is skipped loudly, or fails under CI's
-// HOSTKIT_REQUIRE_DEVICES=1; with them, failing to make one never skips.
+// A test with a 1 MiB device of 512-byte sectors, which attach() trades;
+// HOSTKIT_TEST_DISK=/dev/X gives it that whole disk instead (a virtual
+// machine's). With no loop devices here it is skipped loudly, or fails under
+// CI's HOSTKIT_REQUIRE_DEVICES=1; with them, failing to make one never skips.
 class DeviceTest : public ::testing::Test {
 protected:
 	loop_device dev;

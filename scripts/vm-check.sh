@@ -1,0 +1,218 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
+# sectrim on the drivers administrators run it on, in a virtual machine:
+# Debian's kernel under qemu with disks on NVMe, virtio-blk (512- and
+# 4096-byte sectors), virtio-scsi, AHCI SATA and an SD card, each backed by
+# an image file here, and scsi_debug, null_blk, zram and a loop device made
+# inside the guest. scripts/vm-guest.sh runs there as init and reports one
+# line per check on the serial console; the image files are then checked
+# again here, and the drivers' table (scripts/vm-table.sh) must match the
+# README's. Ends with "vm-check: N passed, M failed".
+#
+# The kernel package is fetched with apt-get download and unpacked into
+# BUILD/kernel, never installed. The guest sees only the image files in a
+# temporary directory, which goes at exit, also on INT and TERM.
+# Usage: vm-check.sh [BUILD_DIR]  (default build-vm; JOBS and WERROR as for
+# the other builds; VM_ACCEL=tcg skips the KVM probe; VM_TIMEOUT in seconds)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build-vm}
+jobs=${JOBS:-$(nproc)}
+vm_timeout=${VM_TIMEOUT:-1200}
+# shellcheck source=scripts/vm-guest.sh
+. scripts/vm-guest.sh
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/hostkit-vm.XXXXXX")
+qemu_pid=
+cleanup() {
+	if [ -n "$qemu_pid" ]; then
+		kill "$qemu_pid" 2>/dev/null || :
+		wait "$qemu_pid" 2>/dev/null || :
+	fi
+	rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# The kernel: the version linux-image-amd64 depends on, unpacked once.
+kernel_version() {
+	apt-cache depends linux-image-amd64 2>/dev/null |
+		sed -n 's/^ *Depends: linux-image-\([0-9].*-amd64\)$/\1/p' | head -n 1
+}
+version=$(kernel_version)
+if [ -z "$version" ] && [ "$(id -u)" = 0 ]; then
+	apt-get update -q >/dev/null
+	version=$(kernel_version)
+fi
+if [ -z "$version" ]; then
+	echo "vm-check: apt knows no linux-image-amd64 (run apt-get update as root)" >&2
+	exit 1
+fi
+kernel=$build/kernel/$version
+if [ ! -e "$kernel/boot/vmlinuz-$version" ]; then
+	echo "== fetching linux-image-$version"
+	rm -rf "$kernel.part"
+	mkdir -p "$kernel.part"
+	# apt drops to its own user for the download where it can write.
+	chmod 777 "$kernel.part"
+	(cd "$kernel.part" && apt-get download -q "linux-image-$version")
+	dpkg-deb -x "$kernel.part/linux-image-${version}_"*.deb "$kernel.part"
+	rm "$kernel.part"/*.deb
+	mv "$kernel.part" "$kernel"
+fi
+moddir=$kernel/lib/modules/$version
+
+echo "== static sectrim and device tests in $build"
+cmake -S . -B "$build" -DBUILD_TESTING=ON -DHOSTKIT_BENCH=OFF -DCMAKE_EXE_LINKER_FLAGS=-static \
+	-DHOSTKIT_WERROR="${WERROR:-OFF}" >/dev/null
+cmake --build "$build" -j"$jobs" --target sectrim device_tests
+sectrim=$PWD/$build/tool/sectrim
+
+# The initramfs: busybox with only the applets the check calls, the
+# drivers' modules after those they depend on, the programs, the check.
+root=$work/root
+case $sectrim in
+/proc/* | /sys/* | /dev/* | /scratch/*)
+	echo "vm-check: the guest mounts over $sectrim: build elsewhere" >&2
+	exit 1
+	;;
+esac
+mkdir -p "$root/bin" "$root/lib/modules" "$root/proc" "$root/sys" "$root/dev" "$root/scratch" \
+	"$root$(dirname "$sectrim")"
+cp /bin/busybox "$root/bin/"
+for applet in sh mount insmod cat sed awk cmp head tail dd blockdev losetup readlink \
+	timeout sleep wc grep uname poweroff sync mkdir; do
+	ln -s busybox "$root/bin/$applet"
+done
+cp "$sectrim" "$root/bin/sectrim"
+# The device tests run the program from where it was built.
+cp "$sectrim" "$root$sectrim"
+cp "$build/tests/device_tests" "$root/bin/"
+cp scripts/vm-guest.sh "$root/init"
+
+declare -A module_path added
+while IFS= read -r f; do
+	name=${f##*/}
+	name=${name%.ko}
+	module_path[${name//-/_}]=$f
+done < <(find "$moddir/kernel" -name '*.ko')
+add_module() {
+	local name=${1//-/_} dep
+	[ -z "${added[$name]:-}" ] || return 0
+	added[$name]=1
+	if [ -z "${module_path[$name]:-}" ]; then
+		# Built into the kernel, or missing: the guest says which disk lacks it.
+		return 0
+	fi
+	for dep in $(tr '\0' '\n' <"${module_path[$name]}" | sed -n 's/^depends=//p' | tr , ' '); do
+		add_module "$dep"
+	done
+	cp "${module_path[$name]}" "$root/lib/modules/$name.ko"
+	echo "$name" >>"$root/lib/modules/order"
+}
+for m in virtio_pci nvme virtio_blk virtio_scsi ahci sd_mod sdhci-pci mmc_block scsi_debug \
+	null_blk zram loop; do
+	add_module "$m"
+done
+(cd "$root" && find . | busybox cpio -o -H newc 2>/dev/null) >"$work/initrd"
+
+# The disks qemu emulates: image files in the work directory, nothing else.
+host_disks="nvme virtio-blk-512 virtio-blk-4096 virtio-scsi sata sd-card"
+drives=()
+for d in $host_disks; do
+	truncate -s "$DISK_SIZE" "$work/$d.img"
+	drives+=(-drive "if=none,id=$d,file=$work/$d.img,format=raw,discard=unmap")
+done
+drives+=(-device "nvme,drive=nvme,serial=hostkit"
+	-device "virtio-blk-pci,drive=virtio-blk-512"
+	-device "virtio-blk-pci,drive=virtio-blk-4096,logical_block_size=4096,physical_block_size=4096"
+	-device "virtio-scsi-pci,id=vscsi" -device "scsi-hd,bus=vscsi.0,drive=virtio-scsi"
+	-device "ide-hd,bus=ide.0,drive=sata"
+	-device sdhci-pci -device "sd-card,drive=sd-card")
+for arg in "${drives[@]}"; do
+	case $arg in
+	if=none,*)
+		image=${arg#*file=}
+		image=${image%%,*}
+		if [ "${image%/*}" != "$work" ] || [ ! -f "$image" ] || [ -L "$image" ]; then
+			echo "vm-check: $image is not an image file of $work" >&2
+			exit 1
+		fi
+		;;
+	esac
+done
+
+# qemu ACCEL TIMEOUT CMDLINE LOG [ARGS]: the guest in the background,
+# its console in LOG; its pid in qemu_pid.
+qemu() {
+	timeout -k 10 "$2" qemu-system-x86_64 -accel "$1" -M q35 -m 1024 -smp 2 -nodefaults \
+		-no-user-config -display none -monitor none -no-reboot -serial "file:$4" \
+		-kernel "$kernel/boot/vmlinuz-$version" -initrd "$work/initrd" \
+		-append "console=ttyS0 panic=-1 quiet loglevel=3 $3" "${@:5}" </dev/null >"$work/qemu.err" 2>&1 &
+	qemu_pid=$!
+}
+
+# KVM only where it boots a guest at all; else, and by default, TCG.
+accel=tcg
+if [ "${VM_ACCEL:-auto}" != tcg ] && [ -w /dev/kvm ]; then
+	qemu kvm 30 hostkit.probe "$work/probe"
+	wait "$qemu_pid" || :
+	qemu_pid=
+	if grep -q '^hostkit: probe' "$work/probe"; then
+		accel=kvm
+	else
+		echo "vm-check: KVM did not boot a guest within 30 s; TCG it is"
+	fi
+fi
+
+echo "== booting Debian's kernel $version under $accel, $vm_timeout s at most"
+log=$build/vm-check.log
+console=$work/console
+: >"$console"
+qemu "$accel" "$vm_timeout" "" "$console" "${drives[@]}"
+tail -n +1 -f --pid="$qemu_pid" "$console" | tr -d '\r' &
+shown=$!
+qemu_status=0
+wait "$qemu_pid" || qemu_status=$?
+qemu_pid=
+wait "$shown" || :
+tr -d '\r' <"$console" >"$log"
+
+# The guest's tally first: what it could not say counts as a failure.
+# Then the image files after the guest is gone: the pattern outside every
+# range, zeros where the plan zero-filled, read from the files themselves.
+host_checks() {
+	if ! grep -q '^guest: [0-9]* passed, [0-9]* failed$' "$log"; then
+		why="the guest ended without its tally (qemu status $qemu_status)"
+		[ "$qemu_status" != 124 ] || why="the guest was stopped after $vm_timeout s"
+		echo "FAIL vm guest: $why"
+		sed 's/^/qemu: /' "$work/qemu.err"
+	fi
+	make_pattern "$work/pattern" "$DISK_SIZE"
+	for d in $host_disks; do
+		geometry=$(sed -n "s|^disk $d [^ ]* sector \([0-9]*\) size \([0-9]*\) .*|\1 \2|p" "$log")
+		if [ -z "$geometry" ]; then
+			result "$d" image "the guest never described the disk" ""
+		else
+			result "$d" image "$(contents_problem "$work/$d.img" "${geometry% *}" "${geometry#* }" 99 \
+				"$work/pattern")" "the pattern outside the ranges, zeros in those zero-filled"
+		fi
+	done
+}
+host_checks >"$work/host"
+tee -a "$log" <"$work/host"
+
+# The README's table is this run's.
+scripts/vm-table.sh "$log" >"$build/drivers.md"
+if sed -n '/^## Verified drivers/,/^## /p' README.md | grep '^|' | cmp -s - "$build/drivers.md"; then
+	result vm readme "" "the table of Verified drivers is this run's"
+else
+	result vm readme "README.md's table of Verified drivers is not this run's, $build/drivers.md" ""
+fi | tee -a "$log"
+
+cat "$build/drivers.md"
+ok=$(grep -c '^ok ' "$log" || :)
+bad=$(grep -c '^FAIL ' "$log" || :)
+echo "vm-check: $ok passed, $bad failed"
+[ "$bad" = 0 ]
