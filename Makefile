@@ -82,13 +82,13 @@ bench:
 	cmake --build $(BENCH_BUILD) -j$(JOBS) --target bench_programs
 	bench/run.sh $(BENCH_BUILD)
 
-# The Debian package, built from a copy of the project's files in
-# $(DEB_BUILD), where the .deb is left; lintian must pass it. ARCH=A
-# cross-builds it for another Debian architecture.
+# The Debian package, built in $(DEB_BUILD) from the release tarball of
+# HEAD, where the .deb is left beside those of other architectures; lintian
+# must pass it. ARCH=A cross-builds it for another Debian architecture.
 DEB_BUILD ?= build-deb
 .PHONY: deb
 deb:
-	@scripts/install-deps.sh deb
+	@scripts/install-deps.sh dist deb
 	scripts/build-deb.sh $(DEB_BUILD) $(ARCH)
 
 # Releases: the source tarball and its checksum in $(DIST_BUILD), then the
