@@ -8,6 +8,8 @@
 # Usage: version_test.sh VERSION_SCRIPT (an absolute path)
 # shellcheck source=tests/support/check.sh
 . "$(dirname "$0")/../support/check.sh"
+# A package build sets it; the rows set it themselves.
+unset SOURCE_DATE_EPOCH
 repo=$(mktemp -d)
 trap 'rm -rf "$repo"' EXIT
 cd "$repo" || exit 1
