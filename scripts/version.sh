@@ -33,6 +33,13 @@ if [ -z "$release" ]; then
 	exit 1
 fi
 changelog=$top/debian/changelog
+# A checkout that git cannot read (git missing, or a repository another
+# user owns) would pass for an exported tree and give a snapshot the
+# version of the release.
+if [ -e "$top/.git" ] && ! git -C "$top" rev-parse --git-dir >/dev/null; then
+	echo "version.sh: cannot read the git checkout $top" >&2
+	exit 1
+fi
 
 # The top of a checkout, not a tree exported below one (build-deb/hostkit).
 in_git() {

@@ -54,4 +54,8 @@ git checkout -q CMakeLists.txt; GIT_COMMITTER_DATE=2026-12-03T00:00:00Z git comm
 git tag -a v1.1.0 -m 1.1.0|1.2.0+git20261203.1.gH|1.2.0+git20261203.1.gH|2026-12-03|1.2.0+git20261203.1.gH 2026-12-03
 export SOURCE_DATE_EPOCH=86399|1.2.0+git20261203.1.gH|1.2.0+git20261203.1.gH|1970-01-01|1.2.0+git20261203.1.gH 1970-01-01
 CASES
+
+echo 'gitdir: /nonexistent' >build/tree/.git
+sh build/tree/scripts/version.sh >/dev/null 2>&1
+check "status in a checkout git cannot read" 1 "$?"
 finish
