@@ -46,17 +46,20 @@ in_git() {
 	[ "$(git -C "$top" rev-parse --show-toplevel 2>/dev/null)" = "$top" ]
 }
 
+# The number of commits from the tag vVERSION to HEAD, or nothing where
+# that tag is not behind HEAD.
+since_release() {
+	described=$(git -C "$top" describe --tags --match "v$release" --long --abbrev=7 HEAD 2>/dev/null) ||
+		return 0
+	described=${described%-g*}
+	echo "${described##*-}"
+}
+
 # snapshot [dirty]: HEAD's snapshot version, with .dirty when asked.
 snapshot() {
 	day=$(TZ=UTC0 git -C "$top" log -1 --format=%cd --date=format-local:%Y%m%d HEAD)
-	hash=$(git -C "$top" rev-parse --short=7 HEAD)
-	if since=$(git -C "$top" describe --tags --match "v$release" --long --abbrev=7 HEAD 2>/dev/null); then
-		since=${since%-g*}
-		since=.${since##*-}
-	else
-		since=
-	fi
-	echo "$release+git$day$since.g$hash${1:+.dirty}"
+	since=$(since_release)
+	echo "$release+git$day${since:+.$since}.g$(git -C "$top" rev-parse --short=7 HEAD)${1:+.dirty}"
 }
 
 # version_of head|tree: the version of HEAD, or of the work tree.
@@ -65,8 +68,7 @@ version_of() {
 		sed -n '1s/^hostkit (\([^)]*\)).*/\1/p' "$changelog"
 	elif [ "$1" = tree ] && ! git -C "$top" diff --quiet HEAD --; then
 		snapshot dirty
-	elif [ "$(git -C "$top" describe --tags --match "v$release" --long --abbrev=7 HEAD 2>/dev/null)" = \
-		"v$release-0-g$(git -C "$top" rev-parse --short=7 HEAD)" ]; then
+	elif [ "$(since_release)" = 0 ]; then
 		echo "$release"
 	else
 		snapshot
