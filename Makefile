@@ -18,8 +18,7 @@ CONFIGURE = cmake -DCMAKE_INSTALL_PREFIX=$(PREFIX) -DHOSTKIT_WERROR=$(WERROR) $(
 all: build
 
 # The program alone needs only the build packages; the test suite, and the
-# packages only it needs (GoogleTest, valgrind, mandoc, ...), come with
-# make check.
+# packages only it needs, come with make check (debian/control lists both).
 build:
 	@scripts/install-deps.sh build
 	$(CONFIGURE) -S . -B $(BUILD) -DBUILD_TESTING=OFF
@@ -27,7 +26,7 @@ build:
 
 # Always the whole suite, and a failure when it holds no test at all.
 check:
-	@scripts/install-deps.sh build test package
+	@scripts/install-deps.sh build test
 	$(CONFIGURE) -S . -B $(CHECK_BUILD) -DBUILD_TESTING=ON
 	cmake --build $(CHECK_BUILD) -j$(JOBS)
 	cd $(CHECK_BUILD) && ctest --output-on-failure --no-tests=error -j$(JOBS)
@@ -47,7 +46,7 @@ update-po:
 FUZZ_SECONDS ?= 300
 
 asan-check:
-	@scripts/install-deps.sh build test package
+	@scripts/install-deps.sh build test
 	cmake --preset asan -DHOSTKIT_WERROR=$(WERROR)
 	cmake --build build-asan -j$(JOBS)
 	cd build-asan && ctest --output-on-failure --no-tests=error -j$(JOBS)
@@ -61,7 +60,7 @@ fuzz:
 	scripts/fuzz.sh $(FUZZ_SECONDS)
 
 coverage:
-	@scripts/install-deps.sh build test package coverage
+	@scripts/install-deps.sh build test coverage
 	cmake --preset coverage
 	cmake --build build-coverage -j$(JOBS)
 	find build-coverage -name '*.gcda' -delete
@@ -83,13 +82,13 @@ bench:
 	cmake --build $(BENCH_BUILD) -j$(JOBS) --target bench_programs
 	bench/run.sh $(BENCH_BUILD)
 
-# The Debian package, built from a copy of the project's files in
-# $(DEB_BUILD), where the .deb is left; lintian must pass it. ARCH=A
-# cross-builds it for another Debian architecture.
+# The Debian package, built in $(DEB_BUILD) from the release tarball of
+# HEAD, where the .deb is left beside those of other architectures; lintian
+# must pass it. ARCH=A cross-builds it for another Debian architecture.
 DEB_BUILD ?= build-deb
 .PHONY: deb
 deb:
-	@scripts/install-deps.sh deb
+	@scripts/install-deps.sh dist deb
 	scripts/build-deb.sh $(DEB_BUILD) $(ARCH)
 
 # Releases: the source tarball and its checksum in $(DIST_BUILD), then the
@@ -101,8 +100,13 @@ dist:
 	scripts/dist.sh $(DIST_BUILD)
 
 distcheck: dist
-	@scripts/install-deps.sh build test package
+	@scripts/install-deps.sh build test
 	scripts/distcheck.sh $(DIST_BUILD)
+
+# What the release steps of the README need besides: dch.
+.PHONY: release-tools
+release-tools:
+	@scripts/install-deps.sh release dist
 
 # The whole suite built for another Debian architecture (ARCH=i386, armhf,
 # arm64, s390x, ...) and run natively or under qemu-user, in build-cross-ARCH.

@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
 # Tests of the benchmark harness. Its per-chunk ratios are only as good as
 # chunk_loop's claim to ask the kernel for exactly what sectrim asks for,
-# and as its reading of callgrind's output and of its own timings.
+# and as its reading of callgrind_annotate's report and of its own timings.
 #
 # usage: harness_test.sh SECTRIM CHUNK_LOOP FAULT_INJECT
 # The request comparison needs a loop device, so root: without one the test
@@ -22,9 +22,8 @@ trap 'exit 143' TERM
 # shellcheck source=tests/support/check.sh
 . "$(dirname "$0")/../tests/support/check.sh"
 
-# Object names given once, in ob= or cob= lines, then by number; positions
-# absolute, relative and repeated; a callee's cost after calls= that must
-# not count for the caller.
+# A callee's cost after calls=, which is not the caller's own, and code
+# inlined from another file (fi=), which is.
 cat >"$work/callgrind.out" <<EOF
 events: Ir
 ob=(1) $work/prog
@@ -37,7 +36,9 @@ cfi=(2) puts.c
 cfn=(2) puts
 calls=3 0
 7 500
+fi=(3) inline.h
 * 3
+fe=(1)
 ob=(2)
 fl=(2)
 fn=(2)

@@ -81,10 +81,17 @@ under_valgrind() {
 		>/dev/null 2>"$work/valgrind.txt" || { cat "$work/valgrind.txt" >&2; return 1; }
 }
 
+# callgrind_annotate's reading of the last callgrind run: "COST
+# FILE:FUNCTION [OBJECT]" a function, commas left out of the counts.
+annotate() {
+	callgrind_annotate --threshold=100 --inclusive=no --show-percs=no --auto=no "$work/callgrind.out" |
+		tr -d ,
+}
+
 # User-space instructions of one run.
 instructions() {
 	under_valgrind "--tool=callgrind --callgrind-out-file=$work/callgrind.out" "$@"
-	sed -n 's/^totals: //p' "$work/callgrind.out"
+	annotate | awk '/ PROGRAM TOTALS$/ { print $1 }'
 }
 
 heap_allocations() {
@@ -93,31 +100,27 @@ heap_allocations() {
 }
 
 # Instructions of the last callgrind run spent in the named program itself,
-# not in the loader, the C library or a preloaded library. Object names are
-# written out once, in an ob= or cob= line, and by number after that; the
-# cost line right after a calls= line is the callee's, not the caller's.
+# not in the loader, the C library or a preloaded library. Code inlined
+# from another file is listed under that file and without an object: the
+# function it was inlined into tells whose it is. (A name that several
+# objects share, such as their start-up stubs, counts whole; that costs the
+# same for any chunk count.)
 own_instructions() {
-	awk -v program="$(realpath "$1")" '
-		function object(s,    id, name) {
-			if (!match(s, /^\([0-9]+\)/))
-				return s
-			id = substr(s, 2, RLENGTH - 2)
-			name = substr(s, RLENGTH + 1)
-			sub(/^ /, "", name)
-			if (name != "")
-				names[id] = name
-			return names[id]
+	annotate | awk -v object="[$(realpath "$1")]" '
+		/ file:function$/ { body = 1; next }
+		body && /^ *[0-9]+  / {
+			name = $0
+			sub(/^ *[0-9]+  [^:]*:/, "", name)
+			sub(/ \[[^]]*\]$/, "", name)
+			cost[name] += $1
+			if ($NF == object)
+				own[name] = 1
 		}
-		/^ob=/ { current = object(substr($0, 4)); next }
-		/^cob=/ { object(substr($0, 5)); next }
-		/^calls=/ { callee = 1; next }
-		/^[0-9+*-]/ {
-			if (callee)
-				callee = 0
-			else if (current == program)
-				own += $2
-		}
-		END { print own + 0 }' "$work/callgrind.out"
+		END {
+			for (name in own)
+				total += cost[name]
+			print total + 0
+		}'
 }
 
 # Per chunk, with the requests faked: "whole-process own-code" instructions.

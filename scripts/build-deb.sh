@@ -1,8 +1,12 @@
 #!/bin/sh
 # SPDX-License-Identifier: GPL-2.0-or-later
-# Build the Debian package from a copy of the project's files in OUT, so
-# that the build leaves nothing in the source tree, and hold the result to
-# lintian: any error or warning fails. The .deb files stay in OUT.
+# Build the Debian package from the release tarball of HEAD (dist.sh), so
+# that only what was committed reaches it, never an uncommitted change or
+# an untracked file; the tarball's debian/changelog carries the version,
+# a snapshot's too. The tree is unpacked in OUT/hostkit, the source tree
+# stays as it was, and lintian holds the result to account: any error or
+# warning fails. The .deb files stay in OUT, those of other architectures
+# too.
 # Usage: build-deb.sh OUT [ARCH]   (JOBS in the environment, else one a processor)
 # An ARCH other than the build machine's is cross-built, without the tests.
 set -eu
@@ -12,21 +16,15 @@ jobs=${JOBS:-$(nproc)}
 arch=${2:-$(dpkg --print-architecture)}
 src=$out/hostkit
 
+tarball=$(sh scripts/dist.sh "$out")
 rm -rf "$src"
-rm -f "$out"/hostkit_* "$out"/hostkit-dbgsym_*
 mkdir -p "$src"
-# The tracked files and the new ones git does not ignore, as the work tree
-# has them (a tracked file deleted there stays out); without git, all but
-# the build trees.
-if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
-	# shellcheck disable=SC2016 # the inner shell expands them
-	git ls-files -z --cached --others --exclude-standard |
-		xargs -0 sh -c 'for f; do [ -e "$f" ] && printf "%s\0" "$f"; done; true' files |
-		tar --null --files-from=- -cf - | tar -xf - -C "$src"
-else
-	tar --anchored --exclude='./build*' --exclude=./fuzz-out --exclude=./.git -cf - . |
-		tar -xf - -C "$src"
-fi
+tar -xJf "$tarball" -C "$src" --strip-components=1
+rm -f "$tarball" "$tarball.sha256"
+echo "deb: hostkit $(dpkg-parsechangelog -l "$src/debian/changelog" -S Version) for $arch," \
+	"from commit $(git rev-parse --short=7 HEAD)"
+rm -f "$out"/hostkit_*_"$arch".* "$out"/hostkit-dbgsym_*_"$arch".*
+
 cross=
 if [ "$arch" != "$(dpkg --print-architecture)" ]; then
 	cross="-a$arch -Pcross,nocheck"
@@ -35,5 +33,5 @@ if [ "$arch" != "$(dpkg --print-architecture)" ]; then
 fi
 # shellcheck disable=SC2086 # cross holds several options or none
 (cd "$src" && dpkg-buildpackage -us -uc -b -J"$jobs" $cross)
-lintian --fail-on error,warning --display-info "$out"/hostkit_*.changes
-ls "$out"/*.deb
+lintian --fail-on error,warning --display-info "$out"/hostkit_*_"$arch".changes
+ls "$out"/*_"$arch".deb

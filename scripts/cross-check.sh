@@ -26,14 +26,18 @@ case $build_arch:$arch in
 "$arch:$arch" | amd64:i386) qemu= ;;
 esac
 
-# The target's compilers and libraries, its C and C++ run-time libraries
-# for running what is built, and the native tools of `make check`.
+# The target's compilers, its C and C++ run-time libraries for running
+# what is built, the target's build of every library `make check` builds
+# against, and the native tools of `make check`.
 # Valgrind, which runs i386 programs on amd64, wants that C library's
 # symbols; it cannot run an emulated architecture's programs at all.
-packages="crossbuild-essential-$arch libgtest-dev:$arch libbenchmark-dev:$arch libc6:$arch libstdc++6:$arch"
+packages="crossbuild-essential-$arch libc6:$arch libstdc++6:$arch"
+for p in $(scripts/install-deps.sh --list build test); do
+	case $p in lib*-dev) packages="$packages $p:$arch" ;; esac
+done
 [ -z "$qemu" ] || packages="$packages qemu-user-static"
 [ "$arch" != i386 ] || packages="$packages libc6-dbg:$arch"
-scripts/install-deps.sh build test package
+scripts/install-deps.sh build test
 scripts/cross-deps.sh "$arch" "$packages"
 
 # A test that runs the tool, or a shell script that does, needs the kernel

@@ -9,9 +9,10 @@
 set -eu
 dist=${1:-build-dist}
 top=$(cd "$(dirname "$0")/.." && pwd)
-version=$(sh "$top/scripts/version.sh")
-# The name make dist gave the tarball of this checkout.
+# The name make dist gave the tarball of this checkout, and its version.
 name=$(sh "$top/scripts/version.sh" --dist)
+version=${name#hostkit-}
+release=$(sed -n 's/^project(hostkit VERSION \([0-9.]*\)[ )].*/\1/p' "$top/CMakeLists.txt")
 tarball=$(cd "$dist" && pwd)/$name.tar.xz
 if [ ! -f "$tarball" ]; then
 	echo "distcheck: $tarball is missing; make dist writes it" >&2
@@ -41,7 +42,7 @@ cmake --build "$build" -j"${JOBS:-$(nproc)}"
 echo "== distcheck: test suite"
 (cd "$build" && ctest --output-on-failure -j"${JOBS:-$(nproc)}")
 echo "== distcheck: install into a scratch DESTDIR"
-sh "$src/tests/package/install_test.sh" "$build" /usr "$version" "$src"
+sh "$src/tests/package/install_test.sh" "$build" /usr "$version" "$src" "$release"
 
 snapshot >"$work/after"
 if ! diff -u "$work/before" "$work/after"; then

@@ -1,37 +1,115 @@
 #!/bin/sh
 # SPDX-License-Identifier: GPL-2.0-or-later
-# Print the project's version. It has one source, the project() line of the
-# top CMakeLists.txt; scripts that need it outside CMake ask here.
-# With --dist, print the name of the release tarball this checkout makes:
-# hostkit-VERSION only at the commit tagged vVERSION without uncommitted
-# changes; elsewhere git describe's name of the commit, or VERSION-gHASH
-# where no tag leads to it, and -dirty for uncommitted changes, so that two
-# different tarballs never share a name.
-# Usage: version.sh [--dist]
+# The project's version, for everything that names it: sectrim -V, the
+# manual page, the release tarball and the Debian package.
+#
+# VERSION is the project() line of the top CMakeLists.txt. A clean checkout
+# of the commit tagged vVERSION is the release, VERSION. Anything else is a
+# snapshot, VERSION+gitDATE.N.gHASH: DATE the commit's day (UTC), N the
+# commits since vVERSION (left out where that tag is not behind HEAD), HASH
+# the commit, and .dirty after it when tracked files have uncommitted
+# changes. Debian orders a snapshot above VERSION and below any later
+# release (0.2.0 < 0.2.0+git20261208.6.g787a1ce < 0.2.1), and snapshots of
+# different branches by their date; dots, not hyphens, join the parts,
+# since a hyphen would start a Debian revision, which a native package has
+# not.
+#
+# A tree exported from git (the tarball, the package's build tree) carries
+# its version in the newest entry of its debian/changelog, which the export
+# writes with --changelog.
+#
+# Usage: version.sh [--dist | --date | --changelog]
+#   (none)       the version of this tree
+#   --dist       the tarball's name, hostkit-VERSION of HEAD (make dist packs HEAD)
+#   --date       the manual page's date, YYYY-MM-DD: SOURCE_DATE_EPOCH's, or
+#                the changelog's at a release and the commit's at a snapshot
+#   --changelog  debian/changelog as HEAD's export carries it
 set -eu
-top=$(dirname "$0")/..
-version=$(sed -n 's/^project(hostkit VERSION \([0-9][0-9.]*\)[ )].*/\1/p' \
+top=$(cd "$(dirname "$0")/.." && pwd -P)
+release=$(sed -n 's/^project(hostkit VERSION \([0-9][0-9.]*\)[ )].*/\1/p' \
 	"$top/CMakeLists.txt")
-if [ -z "$version" ]; then
+if [ -z "$release" ]; then
 	echo "version.sh: no version in the project() line of CMakeLists.txt" >&2
 	exit 1
 fi
-if [ "${1-}" != --dist ]; then
-	echo "$version"
-	exit 0
+changelog=$top/debian/changelog
+# A checkout that git cannot read (git missing, or a repository another
+# user owns) would pass for an exported tree and give a snapshot the
+# version of the release.
+if [ -e "$top/.git" ] && ! git -C "$top" rev-parse --git-dir >/dev/null; then
+	echo "version.sh: cannot read the git checkout $top" >&2
+	exit 1
 fi
 
-cd "$top"
-if name=$(git describe --tags --match 'v[0-9]*' --long --dirty --abbrev=7 2>/dev/null); then
-	# --long spells out a tagged commit too (v1.0-0-gHASH), so a tag that
-	# is not this version's gets a name of its own.
-	case $name in
-	"v$version"-0-g*-dirty) ;;
-	"v$version"-0-g*) name=$version ;;
-	esac
-	name=${name#v}
-else
-	name=$version-g$(git rev-parse --short=7 HEAD)
-	git diff --quiet HEAD -- || name=$name-dirty
-fi
-echo "hostkit-$name"
+# The top of a checkout, not a tree exported below one (build-deb/hostkit).
+in_git() {
+	[ "$(git -C "$top" rev-parse --show-toplevel 2>/dev/null)" = "$top" ]
+}
+
+# The number of commits from the tag vVERSION to HEAD, or nothing where
+# that tag is not behind HEAD.
+since_release() {
+	described=$(git -C "$top" describe --tags --match "v$release" --long --abbrev=7 HEAD 2>/dev/null) ||
+		return 0
+	described=${described%-g*}
+	echo "${described##*-}"
+}
+
+# snapshot [dirty]: HEAD's snapshot version, with .dirty when asked.
+snapshot() {
+	day=$(TZ=UTC0 git -C "$top" log -1 --format=%cd --date=format-local:%Y%m%d HEAD)
+	since=$(since_release)
+	echo "$release+git$day${since:+.$since}.g$(git -C "$top" rev-parse --short=7 HEAD)${1:+.dirty}"
+}
+
+# version_of head|tree: the version of HEAD, or of the work tree.
+version_of() {
+	if ! in_git; then
+		sed -n '1s/^hostkit (\([^)]*\)).*/\1/p' "$changelog"
+	elif [ "$1" = tree ] && ! git -C "$top" diff --quiet HEAD --; then
+		snapshot dirty
+	elif [ "$(since_release)" = 0 ]; then
+		echo "$release"
+	else
+		snapshot
+	fi
+}
+
+# The date of the newest changelog entry, in seconds.
+changelog_date() {
+	date -u -d "$(sed -n 's/^ -- .*>  //p' "$changelog" | head -n 1)" +%s
+}
+
+case ${1-} in
+'')
+	version_of tree
+	;;
+--dist)
+	echo "hostkit-$(version_of head)"
+	;;
+--date)
+	if [ -z "${SOURCE_DATE_EPOCH-}" ]; then
+		if in_git && [ "$(version_of tree)" != "$release" ]; then
+			SOURCE_DATE_EPOCH=$(git -C "$top" log -1 --format=%ct HEAD)
+		else
+			SOURCE_DATE_EPOCH=$(changelog_date)
+		fi
+	fi
+	date -u -d "@$SOURCE_DATE_EPOCH" +%Y-%m-%d
+	;;
+--changelog)
+	version=$(version_of head)
+	if [ "$version" != "$release" ]; then
+		# The maintainer of the newest entry signs for the snapshot.
+		maintainer=$(git -C "$top" show HEAD:debian/changelog | sed -n 's/^ -- \(.*>\)  .*/\1/p' | head -n 1)
+		printf '%s\n\n%s\n\n%s\n\n' "hostkit ($version) UNRELEASED; urgency=medium" \
+			"  * Snapshot of commit $(git -C "$top" rev-parse HEAD)." \
+			" -- $maintainer  $(LC_ALL=C date -u -R -d "@$(git -C "$top" log -1 --format=%ct HEAD)")"
+	fi
+	git -C "$top" show HEAD:debian/changelog
+	;;
+*)
+	echo "usage: version.sh [--dist | --date | --changelog]" >&2
+	exit 2
+	;;
+esac

@@ -3,14 +3,16 @@
 # Install into a scratch DESTDIR, as a distribution package build does, and
 # check the tree (exactly these files), the catalogue directory compiled
 # into the installed program, that the program and its completion work from
-# there, and that everything naming the version names the project's.
-# Usage: install_test.sh BUILD_DIR PREFIX VERSION SOURCE_DIR
+# there, and that everything naming the version names the same one.
+# Usage: install_test.sh BUILD_DIR PREFIX VERSION SOURCE_DIR RELEASE
+# (VERSION the build's, a snapshot's between releases; RELEASE project()'s)
 # shellcheck source=tests/support/check.sh
 . "$(dirname "$0")/../support/check.sh"
 build=$1
 prefix=$2
 version=$3
 src=$4
+release=$5
 
 dest=$(mktemp -d)
 trap 'rm -rf "$dest"' EXIT
@@ -28,11 +30,11 @@ check "version line of the installed program" "sectrim from hostkit $version" \
 	"$(LC_ALL=C "$root/sbin/sectrim" --version)"
 check "version in the installed manual page's header" "hostkit $version" \
 	"$(sed -n 's/^\.TH [^"]*"[^"]*" "\([^"]*\)".*/\1/p' "$root/share/man/man8/sectrim.8")"
-# The Debian package's version, without epoch and revision, is the same.
+# The newest debian/changelog entry is the release's, or in an exported
+# tree the snapshot's of it.
 if [ -f "$src/debian/changelog" ]; then
 	deb_version=$(sed -n '1s/^hostkit (\([^)]*\)).*/\1/p' "$src/debian/changelog")
-	deb_version=${deb_version#*:}
-	check "upstream version of the newest debian/changelog entry" "$version" "${deb_version%-*}"
+	check "newest debian/changelog entry, less a snapshot's part" "$release" "${deb_version%%+git*}"
 fi
 check "catalogue directory compiled into the installed program" yes \
 	"$(grep -q -a -F "$prefix/share/locale" "$root/sbin/sectrim" && echo yes)"

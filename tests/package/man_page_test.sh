@@ -12,7 +12,7 @@ check "groff warnings for $page" "" "$(groff -man -ww -z "$page" 2>&1)"
 if command -v mandoc >/dev/null; then
 	check "mandoc lint of $page" "" "$(mandoc -T lint -W all "$page" 2>&1)"
 else
-	echo "NOTE: mandoc is not installed; its lint was not run"
+	skip "mandoc is not installed; its lint was not run"
 fi
 
 help=$(LC_ALL=C "$tool" --help)
