@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
 # Build the project and its test suite for another Debian architecture and
 # run the whole suite there: natively where the kernel runs the target's
-# programs (i386 on amd64), under qemu-user otherwise. As root it first
+# programs (i386 on amd64, where the kernel has its 32-bit layer), under
+# qemu-user otherwise. As root it first
 # installs what it needs through multiarch, beside the native packages.
 # Device tests must run: HOSTKIT_REQUIRE_DEVICES=1 makes one that cannot
 # get a loop device fail.
@@ -35,10 +36,21 @@ packages="crossbuild-essential-$arch libc6:$arch libstdc++6:$arch"
 for p in $(scripts/install-deps.sh --list build test); do
 	case $p in lib*-dev) packages="$packages $p:$arch" ;; esac
 done
-[ -z "$qemu" ] || packages="$packages qemu-user-static"
+[ -z "$qemu" ] && [ "$arch" != i386 ] || packages="$packages qemu-user-static"
 [ "$arch" != i386 ] || packages="$packages libc6-dbg:$arch"
 scripts/install-deps.sh build test
 scripts/cross-deps.sh "$arch" "$packages"
+
+# An amd64 kernel built or booted without its 32-bit layer refuses i386
+# programs: qemu-user runs them then. A 32-bit program that the kernel runs
+# itself is told the 64-bit machine; under qemu it is told i686.
+if [ "$build_arch:$arch:$qemu" = amd64:i386: ]; then
+	probe=$(mktemp)
+	printf '#include <stdio.h>\n#include <sys/utsname.h>\nint main(void) { struct utsname u; return uname(&u) || puts(u.machine) < 0; }\n' |
+		"$(dpkg-architecture -a"$arch" -qDEB_HOST_GNU_TYPE)-gcc" -static -x c - -o "$probe"
+	[ "$("$probe" 2>/dev/null)" = x86_64 ] || qemu=i386
+	rm -f "$probe"
+fi
 
 # A test that runs the tool, or a shell script that does, needs the kernel
 # to hand the foreign program to qemu. It must be the static qemu: a
@@ -47,12 +59,20 @@ scripts/cross-deps.sh "$arch" "$packages"
 if [ -n "$qemu" ]; then
 	binfmt=/proc/sys/fs/binfmt_misc
 	entry=$binfmt/qemu-$qemu
-	conf=/usr/lib/binfmt.d/qemu-$qemu.conf
+	conf=$(cat "/usr/lib/binfmt.d/qemu-$qemu.conf" 2>/dev/null) || conf=
+	# qemu-user-static registers no i386 entry on amd64: i386's ELF
+	# header, executables and shared objects alike, with the flags of
+	# the others (P keeps argv[0], which the tool names itself by).
+	if [ -z "$conf" ] && [ "$qemu" = i386 ]; then
+		conf=':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+		conf="$conf:"'\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+		conf="$conf:/usr/bin/qemu-i386-static:OPF"
+	fi
 	[ -e $binfmt/register ] || mount -t binfmt_misc binfmt_misc $binfmt
 	if ! grep -qx enabled "$entry" 2>/dev/null ||
-		! grep -qx "interpreter $(cut -d: -f7 "$conf")" "$entry"; then
+		! grep -qx "interpreter $(printf "%s\n" "$conf" | cut -d: -f7)" "$entry"; then
 		[ ! -e "$entry" ] || echo -1 >"$entry"
-		cat "$conf" >$binfmt/register
+		printf "%s\n" "$conf" >$binfmt/register
 	fi
 fi
 
