@@ -41,21 +41,19 @@ using small = narrow_uint<BITS>;
 static_assert(small(small::MASK) + small(1) == small(0) &&
 	      small(0) - small(1) == small(small::MASK));
 
-unsigned long long number(uint64_t v)
+std::string text(uint64_t v)
 {
-	return v;
+	return std::to_string(v);
 }
-unsigned long long number(small v)
+std::string text(small v)
 {
-	return v.value;
+	return std::to_string(v.value);
 }
 
 template <typename U> std::string ask_text(const range_ask<U> &a)
 {
-	return "offset " + std::to_string(number(a.offset)) + ", length " +
-	       std::to_string(number(a.length)) + ", step " + std::to_string(number(a.step)) +
-	       ", size " + std::to_string(number(a.size)) + ", sector " +
-	       std::to_string(number(a.sector));
+	return "offset " + text(a.offset) + ", length " + text(a.length) + ", step " +
+	       text(a.step) + ", size " + text(a.size) + ", sector " + text(a.sector);
 }
 
 // The rules, stated on their own: the checks in order, and the end of a
@@ -88,8 +86,7 @@ template <typename U> std::string broken_rule(const range_ask<U> &a, size_t most
 		return "refusal " + std::to_string(plan.refusal) + ", the rules say " +
 		       std::to_string(refusal);
 	if (refusal == PLAN_CHUNK_UNALIGNED && plan.chunk != chunk)
-		return "refused chunk " + std::to_string(number(plan.chunk)) + ", not " +
-		       std::to_string(number(chunk));
+		return "refused chunk " + text(plan.chunk) + ", not " + text(chunk);
 	if (refusal != PLAN_OK)
 		end = a.offset;
 	U at = a.offset;
@@ -97,28 +94,25 @@ template <typename U> std::string broken_rule(const range_ask<U> &a, size_t most
 	for (range_request<U> r = next_request(plan, plan.start); r.length != U{};
 	     r = next_request(plan, r.start + r.length)) {
 		const auto fault = [&](const std::string &what) {
-			return "request " + std::to_string(count) + " at " +
-			       std::to_string(number(r.start)) + " of " +
-			       std::to_string(number(r.length)) + ": " + what;
+			return "request " + std::to_string(count) + " at " + text(r.start) +
+			       " of " + text(r.length) + ": " + what;
 		};
 		if (r.start != at)
-			return fault("the range goes on at " + std::to_string(number(at)));
+			return fault("the range goes on at " + text(at));
 		if (r.start % a.sector != U{})
 			return fault("not on a sector boundary");
 		if (r.length > a.size - r.start)
 			return fault("past the device end");
 		if (r.length > end - r.start)
-			return fault("past the range end " + std::to_string(number(end)));
+			return fault("past the range end " + text(end));
 		if (r.length > chunk || (r.length != chunk && r.length != end - r.start))
-			return fault("not one chunk of " + std::to_string(number(chunk)) +
-				     " nor the last");
+			return fault("not one chunk of " + text(chunk) + " nor the last");
 		at = r.start + r.length;
 		if (++count > most_requests)
 			return "more than " + std::to_string(most_requests) + " requests";
 	}
 	if (at != end)
-		return "the requests end at " + std::to_string(number(at)) + ", the range at " +
-		       std::to_string(number(end));
+		return "the requests end at " + text(at) + ", the range at " + text(end);
 	return "";
 }
 
