@@ -28,19 +28,19 @@ for u in 512 4096; do
 		[ "$expect" != zeros ] || put "$work/left" "$off" "$len" /dev/zero
 	done <"$work/plan"
 	check "$u: as the runs leave it" "" \
-		"$(contents_problem "$work/left" $u "$DISK_SIZE" 6 "$work/pattern")"
+		"$(contents_problem "$work/left" "$u" "$DISK_SIZE" 6 "$work/pattern")"
 	check "$u: the pattern, after the discard alone" "" \
-		"$(contents_problem "$work/pattern" $u "$DISK_SIZE" 1 "$work/pattern")"
+		"$(contents_problem "$work/pattern" "$u" "$DISK_SIZE" 1 "$work/pattern")"
 	check "$u: the pattern, after the zero-out too" \
 		"byte $((3 * MIB + 3 * u)) of the zero-out range is not zero" \
-		"$(contents_problem "$work/pattern" $u "$DISK_SIZE" 2 "$work/pattern")"
+		"$(contents_problem "$work/pattern" "$u" "$DISK_SIZE" 2 "$work/pattern")"
 	# One byte changed: where, and what must be said of it.
 	last=$((DISK_SIZE - 1))
 	while read -r at source expected; do
 		cp "$work/left" "$work/bad"
 		put "$work/bad" "$at" 1 "$source"
 		check "$u: byte $at from $source" "$expected" \
-			"$(contents_problem "$work/bad" $u "$DISK_SIZE" 6 "$work/pattern")"
+			"$(contents_problem "$work/bad" "$u" "$DISK_SIZE" 6 "$work/pattern")"
 	done <<EOF
 0 $work/x byte 0 before the discard range changed
 $((MIB + 3 * u - 1)) $work/x byte $((MIB + 3 * u - 1)) before the discard range changed
