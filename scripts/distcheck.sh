@@ -12,7 +12,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 # The name make dist gave the tarball of this checkout, and its version.
 name=$(sh "$top/scripts/version.sh" --dist)
 version=${name#hostkit-}
-release=$(sed -n 's/^project(hostkit VERSION \([0-9.]*\)[ )].*/\1/p' "$top/CMakeLists.txt")
+release=$(sh "$top/scripts/version.sh" --release)
 tarball=$(cd "$dist" && pwd)/$name.tar.xz
 if [ ! -f "$tarball" ]; then
 	echo "distcheck: $tarball is missing; make dist writes it" >&2

@@ -18,8 +18,9 @@
 # its version in the newest entry of its debian/changelog, which the export
 # writes with --changelog.
 #
-# Usage: version.sh [--dist | --date | --changelog]
+# Usage: version.sh [--release | --dist | --date | --changelog]
 #   (none)       the version of this tree
+#   --release    VERSION alone, the release this tree leads to or is
 #   --dist       the tarball's name, hostkit-VERSION of HEAD (make dist packs HEAD)
 #   --date       the manual page's date, YYYY-MM-DD: SOURCE_DATE_EPOCH's, or
 #                the changelog's at a release and the commit's at a snapshot
@@ -84,6 +85,9 @@ case ${1-} in
 '')
 	version_of tree
 	;;
+--release)
+	echo "$release"
+	;;
 --dist)
 	echo "hostkit-$(version_of head)"
 	;;
@@ -109,7 +113,7 @@ case ${1-} in
 	git -C "$top" show HEAD:debian/changelog
 	;;
 *)
-	echo "usage: version.sh [--dist | --date | --changelog]" >&2
+	echo "usage: version.sh [--release | --dist | --date | --changelog]" >&2
 	exit 2
 	;;
 esac
