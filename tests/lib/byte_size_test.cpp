@@ -68,7 +68,6 @@ TEST_F(ByteSize, WorkedResults)
 		{"0x1B", 0, 27},
 		{"0x10KB", 0, 16000},
 		{"18446744073709551615", 0, UINTMAX_MAX},
-		{"1.0.5M", 0, 1099776},
 		// Trailing zeros of a fraction say nothing.
 		{"1.50M", 0, 1560576},
 		{"1.10M", 0, 1150976},
