@@ -7,8 +7,8 @@
 
 // Refused with EINVAL; the result is left at 0.
 inline constexpr const char *INVALID_SIZES[] = {
-	"", "-1", "  -1K", "1Ki", "1KIB", "1 K", "5 ", "12X", "1B", "1b", "1iB", "1.", ".5M",
-	"1.-5M", "1.5", "1.0", "2.000", "1.0005K", "08", "08K", "09M", "1,5M", "K", " ",
+	"", "-1", "  -1K", "1Ki", "1KIB", "1KiBx", "1 K", "5 ", "12X", "1B", "1b", "1iB", "1.",
+	".5M", "1.-5M", "1.5", "1.0", "2.000", "1.0005K", "08", "08K", "09M", "1,5M", "K", " ",
 	// A second significant digit in a fraction would be taken at face value.
 	"1.25M", "0.125M", "1.025M", "1.25G", "1.505M", "15.99E", "1.99999999999999E",
 	"1.99999999999999999M", "1.184467440737095516M", "1.99999999999999999999M",
