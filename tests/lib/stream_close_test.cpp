@@ -47,8 +47,9 @@ TEST(CloseOutputStream, ResultAndErrno)
 			setvbuf(f, nullptr, _IONBF, 0);
 		fputs("data", f);
 		errno = ENOSPC;
-		EXPECT_EQ(close_output_stream(f), c.rc) << c.what << c.unbuffered;
-		EXPECT_EQ(errno, c.error) << c.what << c.unbuffered;
+		const char *buffering = c.unbuffered ? ", unbuffered" : "";
+		EXPECT_EQ(close_output_stream(f), c.rc) << c.what << buffering;
+		EXPECT_EQ(errno, c.error) << c.what << buffering;
 	}
 }
 
