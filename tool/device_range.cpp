@@ -179,18 +179,38 @@ void report_progress(const mode_request &op, const char *path, const progress_ta
 	fflush(stdout);
 }
 
-// After a chunk of a verbose stepped run that ended at done_to: a line once
-// a whole second has passed, covering the bytes since the last one.
+// After a chunk of a verbose stepped run: a line once a whole second has
+// passed, covering the bytes since the last one, up to the end of done.
 void report_when_due(const mode_request &op, const char *path, uint64_t *from_offset,
-		     uint64_t done_to, struct timeval *last)
+		     const byte_range &done, struct timeval *last)
 {
 	struct timeval now = {};
 	monotonic_timestamp(&now);
 	if (!progress_due(last, &now))
 		return;
+	const uint64_t done_to = done.start + done.length;
 	report_progress(op, path, {*from_offset, done_to - *from_offset});
 	*from_offset = done_to;
 	*last = now;
+}
+
+// One request per chunk and, when paced, a look at the clock after each;
+// made twice, so that a quiet walk does not even ask whether it is paced.
+// Returns where the bytes not yet reported begin: the bytes done end where
+// the last request did, so the walk keeps no count of its own.
+template <bool PACED>
+uint64_t walk(int fd, const mode_request &op, const char *path, const range_plan<uint64_t> &plan,
+	      struct timeval last)
+{
+	uint64_t from_offset = plan.start;
+	for (byte_range range = next_request(plan, plan.start); range.length != 0;
+	     range = next_request(plan, range.start + range.length)) {
+		if (ioctl(fd, op.request, &range) != 0)
+			err(1, _(op.failure), path);
+		if constexpr (PACED)
+			report_when_due(op, path, &from_offset, range, &last);
+	}
+	return from_offset;
 }
 
 } // namespace
@@ -202,21 +222,13 @@ void run_device_range(const char *path, const tool_options *options)
 	const range_plan<uint64_t> plan = plan_or_exit(path, options, geometry);
 
 	const mode_request &op = request_for(options->mode);
-	// Where the bytes not yet reported begin; those done end where the
-	// last request did, so the walk keeps no count of its own.
-	uint64_t from_offset = plan.start;
 	// An unreadable clock leaves the readings at zero; the walk goes on.
 	struct timeval last = {};
 	monotonic_timestamp(&last);
 	// A single request has nothing to pace: only the final line reports it.
-	const bool paced = options->verbose && options->step != 0;
-	for (byte_range range = next_request(plan, plan.start); range.length != 0;
-	     range = next_request(plan, range.start + range.length)) {
-		if (ioctl(fd, op.request, &range) != 0)
-			err(1, _(op.failure), path);
-		if (paced)
-			report_when_due(op, path, &from_offset, range.start + range.length, &last);
-	}
+	const uint64_t from_offset = options->verbose && options->step != 0
+					     ? walk<true>(fd, op, path, plan, last)
+					     : walk<false>(fd, op, path, plan, last);
 
 	if (options->verbose && plan.end != from_offset)
 		report_progress(op, path, {from_offset, plan.end - from_offset});
