@@ -80,7 +80,7 @@ bench:
 	$(CONFIGURE) -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON \
 		-DHOSTKIT_BENCH=ON
 	cmake --build $(BENCH_BUILD) -j$(JOBS) --target bench_programs
-	bench/run.sh $(BENCH_BUILD)
+	bench/run.py $(BENCH_BUILD)
 
 # The Debian package, built in $(DEB_BUILD) from the release tarball of
 # HEAD, where the .deb is left beside those of other architectures; lintian

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 /*
  * The least a program can do to hand a block device's range to the kernel
- * chunk by chunk: open, read the size, one request per chunk, close. It is
- * the yardstick the tool's own walk is measured against, so it does nothing
- * more; with "clock" it also reads the raw monotonic clock after every chunk,
- * as a walk that paces progress lines must.
+ * chunk by chunk: open with the exclusive claim the tool takes, read the
+ * size, one request per chunk, close. It is the yardstick the tool's own walk
+ * is measured against, so it does nothing more; with "clock" it also reads
+ * the raw monotonic clock after every chunk, as a walk that paces progress
+ * lines must.
  *
  * usage: chunk_loop DEVICE STEP discard|zeroout|secure [clock]
  */
@@ -42,7 +43,7 @@ int main(int argc, char **argv)
 		errx(2, "the step must not be 0");
 	const int paced = argc == 5 && strcmp(argv[4], "clock") == 0;
 
-	int fd = open(argv[1], O_WRONLY);
+	int fd = open(argv[1], O_WRONLY | O_EXCL);
 	if (fd < 0)
 		err(1, "%s", argv[1]);
 	uint64_t size;

@@ -3,8 +3,9 @@
 # Install into a scratch DESTDIR, as a distribution package build does, and
 # check the tree (exactly these files), the catalogue directory compiled
 # into the installed program, that the program and its completion work from
-# there, and that everything naming the version names the same one.
-# Usage: install_test.sh BUILD_DIR PREFIX VERSION SOURCE_DIR RELEASE
+# there, that it needs the C library alone, and that everything naming the
+# version names the same one.
+# Usage: install_test.sh BUILD_DIR PREFIX VERSION SOURCE_DIR RELEASE [READELF]
 # (VERSION the build's, a snapshot's between releases; RELEASE project()'s)
 # shellcheck source=tests/support/check.sh
 . "$(dirname "$0")/../support/check.sh"
@@ -13,6 +14,9 @@ prefix=$2
 version=$3
 src=$4
 release=$5
+# Any target's readelf, given where the program is built as it ships
+# (not instrumented for sanitizers or coverage).
+readelf=${6:-}
 
 dest=$(mktemp -d)
 trap 'rm -rf "$dest"' EXIT
@@ -38,6 +42,21 @@ check "version in the installed manual page's footer" \
 if [ -f "$src/debian/changelog" ]; then
 	deb_version=$(sed -n '1s/^hostkit (\([^)]*\)).*/\1/p' "$src/debian/changelog")
 	check "newest debian/changelog entry, less a snapshot's part" "$release" "${deb_version%%+git*}"
+fi
+# The tool is built without exceptions and RTTI and links as needed: the
+# C++ run time must not come back through a library or a construct. The
+# loader comes with every dynamic program, and GCC's own support library
+# with its 64-bit division on 32-bit targets (and ARM's unwinding routines).
+if [ -n "$readelf" ]; then
+	check "shared libraries of the installed program, less the loader and libgcc_s" libc.so.6 \
+		"$("$readelf" -d "$root/sbin/sectrim" | sed -n 's/.*(NEEDED).*\[\(.*\)\]$/\1/p' |
+			grep -v -e '^ld' -e '^libgcc_s\.' | paste -sd' ')"
+	check "exception, RTTI and C++ run-time symbols of the installed program" "" \
+		"$("$readelf" -sW "$root/sbin/sectrim" |
+			grep -oE '_ZT[ISV]\w*|__gxx_personality\w*|_Unwind_\w*|__cxa_(throw|begin_catch|allocate_exception|guard)\w*' |
+			sort -u | paste -sd' ')"
+else
+	echo "NOTE: no readelf given; the program's libraries and symbols were not checked"
 fi
 check "catalogue directory compiled into the installed program" yes \
 	"$(grep -q -a -F "$prefix/share/locale" "$root/sbin/sectrim" && echo yes)"

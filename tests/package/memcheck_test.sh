@@ -1,10 +1,10 @@
 #!/bin/sh
 # SPDX-License-Identifier: GPL-2.0-or-later
 # The tool under valgrind's memcheck, on a real loop device and on its
-# failure paths, plain and translated: no memory error, and no heap block
-# left at exit, not even a reachable one. Valgrind runs the C library's own
-# release hook at exit, which frees what the locale and catalogue set-up
-# allocated, so anything still in use there is ours.
+# failure paths, plain and translated: no memory error, no heap block left
+# at exit, not even a reachable one, and no allocation per chunk. Valgrind
+# runs the C library's own release hook at exit, which frees what the locale
+# and catalogue set-up allocated, so anything still in use there is ours.
 # Usage: memcheck_test.sh SECTRIM SECTRIM_IN_TREE
 set -u
 
@@ -39,6 +39,8 @@ memcheck() {
 	[ "$got" = "$want" ] || cat "$work/err" "$work/log" >&2
 }
 
+allocations() { sed -n 's/.*total heap usage: \([0-9,]*\) allocs.*/\1/p' "$work/log"; }
+
 export LC_ALL=C
 memcheck 0 "$tool" -z -v -p 64K "$dev"
 memcheck 0 "$tool" -v -o 4096 -l 64K "$dev"
@@ -53,6 +55,11 @@ memcheck 1 "$tool" /nonexistent/device
 memcheck 1 "$tool"
 memcheck 1 "$tool" --bogus "$dev"
 memcheck 1 "$tool" "$dev" "$dev"
+# As many allocations for 256 chunks as for one, report line included.
+memcheck 0 "$tool" -v -p 4K -l 4K "$dev"
+one=$(allocations)
+memcheck 0 "$tool" -v -p 4K "$dev"
+check "heap allocations of 256 chunks, as of one" "${one:-none counted}" "$(allocations)"
 memcheck 0 "$tool" --help
 memcheck 0 "$tool" --version
 # Translated: the catalogue is loaded and every message looked up.
