@@ -1,7 +1,8 @@
 #!/bin/sh
 # SPDX-License-Identifier: GPL-2.0-or-later
-# The README's table of verified drivers, made from a log of vm-check.sh
-# alone, so that the two cannot disagree. Usage: vm-table.sh LOG
+# The table of drivers in docs/drivers.md, made from a log of vm-check.sh
+# alone, so that the two cannot disagree; it names the kernel, whose
+# reports it holds. Usage: vm-table.sh LOG
 set -eu
 awk '
 function size(b) {
@@ -22,6 +23,7 @@ BEGIN {
 	name["zram"] = "zram"
 	name["loop"] = "loop device on tmpfs"
 }
+$1 == "guest:" && $2 == "kernel" { kernel = $3 }
 $1 == "disk" {
 	d = $2
 	sector[d] = $5 " B"
@@ -41,6 +43,8 @@ $1 == "ok" || $1 == "FAIL" {
 		secure[d] = $1 == "FAIL" ? "failed" : "refused, not supported"
 }
 END {
+	print "Under Debian'"'"'s kernel " (kernel ? kernel : "?") ":"
+	print ""
 	print "| Driver | Sector | Discard granularity | Discard reads back | Zero-out | Secure discard | Result |"
 	print "|---|---|---|---|---|---|---|"
 	for (i = 1; i <= n; i++) {

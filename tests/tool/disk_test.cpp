@@ -1,0 +1,200 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The runs of the driver check, on a whole disk (a virtual machine's, given
+// by HOSTKIT_TEST_DISK) or on loop devices of both sector sizes: the pattern
+// once, then run after run over disjoint ranges, the whole disk read back
+// after each. Each run prints a line for the drivers' table, "disk-run ok
+// NAME: ..." or "disk-run FAIL NAME: ...": what a discard left, what was
+// refused.
+#include "device.h"
+#include "runner.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr uint64_t MiB = 1 << 20, DISK_SIZE = 16 * MiB;
+
+using Disk = DeviceTest;
+
+// What a run must leave in its range: zeros; anything, if the queue
+// discards at all, else the range kept and the kernel's refusal passed on;
+// the range kept and the refusal, since no driver here securely discards.
+enum run_effect { ZEROED, DISCARDED, SECURELY_DISCARDED };
+
+struct disk_run {
+	std::string name, options;
+	uint64_t at, length; // the range as it must be clamped
+	run_effect effect;
+	std::string out = "";
+};
+
+// Each range starts three sectors past a MiB and ends five past one, so
+// that no granule larger than a sector lines up with either end.
+std::vector<disk_run> plan(uint64_t u, uint64_t end)
+{
+	const auto range = [](uint64_t at, uint64_t length) {
+		return "-o " + std::to_string(at) + " -l " + std::to_string(length);
+	};
+	const uint64_t in = 3 * u, one = MiB + 2 * u, two = 2 * MiB + 2 * u;
+	return {
+		{"discard", range(MiB + in, one), MiB + in, one, DISCARDED},
+		{"zero-out", "-z " + range(3 * MiB + in, one), 3 * MiB + in, one, ZEROED},
+		{"secure-discard", "-s " + range(5 * MiB + in, one), 5 * MiB + in, one,
+		 SECURELY_DISCARDED},
+		// Four steps of 512 KiB, then a last request of two sectors.
+		{"stepped-discard", range(7 * MiB + in, two) + " -p 512K", 7 * MiB + in, two,
+		 DISCARDED},
+		{"verbose-stepped-zero-out", "-v -z " + range(10 * MiB + in, two) + " -p 512K",
+		 10 * MiB + in, two, ZEROED,
+		 "DEV: Zero-filled " + std::to_string(two) + " bytes from the offset " +
+			 std::to_string(10 * MiB + in) + "\n"},
+		// Asked for 2 MiB, 1 MiB short of three sectors before the end.
+		{"clamped-zero-out", "-z -o " + std::to_string(end - MiB + in) + " -l 2M -p 256K",
+		 end - MiB + in, MiB - in, ZEROED},
+	};
+}
+
+// The kernel's word on whether the device discards: its queue's limit, a
+// partition's being its disk's.
+uint64_t discard_max_bytes(const loop_device &dev)
+{
+	struct stat st;
+	if (stat(dev.path.c_str(), &st) != 0)
+		return 0;
+	const std::string sys = "/sys/dev/block/" + std::to_string(major(st.st_rdev)) + ":" +
+				std::to_string(minor(st.st_rdev));
+	std::string text = file_text(sys + "/queue/discard_max_bytes");
+	if (text.empty())
+		text = file_text(sys + "/../queue/discard_max_bytes");
+	EXPECT_FALSE(text.empty()) << "no discard limit for " << dev.path << " under " << sys;
+	return strtoull(text.c_str(), nullptr, 10);
+}
+
+int failures_so_far()
+{
+	const ::testing::TestResult *result =
+		::testing::UnitTest::GetInstance()->current_test_info()->result();
+	int failures = 0;
+	for (int i = 0; i < result->total_part_count(); i++)
+		failures += result->GetTestPartResult(i).failed();
+	return failures;
+}
+
+// Every run of the plan on dev, each checked over the whole device against
+// all the runs before it; what they changed in *changed.
+void run_plan(const loop_device &dev, const std::string &note, std::vector<device_span> *changed)
+{
+	const bool discards = discard_max_bytes(dev) > 0;
+	ASSERT_TRUE(fill_pattern(dev)) << note;
+	for (const disk_run &r : plan(static_cast<uint64_t>(dev.sector_size), dev.size)) {
+		const int failures = failures_so_far();
+		const bool refused =
+			r.effect == SECURELY_DISCARDED || (r.effect == DISCARDED && !discards);
+		const std::string request =
+			r.effect == SECURELY_DISCARDED ? "BLKSECDISCARD" : "BLKDISCARD";
+		expect_run({.args = r.options + " DEV",
+			    .status = refused ? 1 : 0,
+			    .out = refused ? "" : r.out,
+			    .err = refused ? "sectrim: DEV: " + request +
+						     " ioctl failed: Operation not supported\n"
+					   : ""},
+			   &dev, false, note);
+		std::string detail = "the rest kept, ";
+		if (refused) {
+			detail += "refused: not supported";
+		} else if (r.effect == ZEROED) {
+			changed->push_back({r.at, r.length});
+			detail += "zeros inside";
+		} else {
+			// What the device made of it, for the table.
+			std::vector<device_span> zeros = *changed, kept = *changed;
+			zeros.push_back({r.at, r.length});
+			changed->push_back({r.at, r.length, true});
+			detail += check_contents(dev, zeros)  ? "reads back zeros"
+				  : check_contents(dev, kept) ? "reads back the old data"
+							      : "reads back zeros in part";
+		}
+		EXPECT_TRUE(check_contents(dev, *changed)) << r.name << " (" << note << ")";
+		const bool failed = failures_so_far() > failures;
+		printf("disk-run %s %s: [%llu, %llu): %s\n", failed ? "FAIL" : "ok", r.name.c_str(),
+		       static_cast<unsigned long long>(r.at),
+		       static_cast<unsigned long long>(r.at + r.length),
+		       failed ? "failed, as the test says above" : detail.c_str());
+		fflush(stdout);
+	}
+}
+
+// Byte at of dev set to value through its O_DIRECT descriptor, a sector at
+// a time; the byte it held.
+uint8_t poke(const loop_device &dev, uint64_t at, uint8_t value)
+{
+	const auto sector = static_cast<size_t>(dev.sector_size);
+	const auto start = static_cast<off_t>(at / sector * sector);
+	std::unique_ptr<uint8_t[], void (*)(void *)> buf(
+		static_cast<uint8_t *>(aligned_alloc(4096, sector)), free);
+	EXPECT_EQ(pread(dev.fd, buf.get(), sector, start), static_cast<ssize_t>(sector));
+	const uint8_t old = std::exchange(buf[at % sector], value);
+	EXPECT_EQ(pwrite(dev.fd, buf.get(), sector, start), static_cast<ssize_t>(sector));
+	return old;
+}
+
+// The read-back names one byte out of place at either edge of every range
+// the plan changed and of the disk, so that a run one sector too long or
+// too short cannot pass.
+void expect_edges_caught(const loop_device &dev, const std::vector<device_span> &changed)
+{
+	std::vector<uint64_t> edges = {0, dev.size - 1};
+	for (const device_span &s : changed)
+		edges.insert(edges.end(),
+			     {s.start - 1, s.start, s.start + s.length - 1, s.start + s.length});
+	for (uint64_t at : edges) {
+		const auto in = std::ranges::find_if(changed, [at](const device_span &s) {
+			return at >= s.start && at - s.start < s.length;
+		});
+		if (at >= dev.size || (in != changed.end() && in->any_inside))
+			continue;
+		// The pattern never holds a zero byte.
+		const uint8_t old = poke(dev, at, in != changed.end() ? 1 : 0);
+		const ::testing::AssertionResult found = check_contents(dev, changed);
+		EXPECT_FALSE(found) << "byte " << at << " of " << dev.path;
+		EXPECT_NE(std::string(found.message())
+				  .find("the first at " + std::to_string(at) + ":"),
+			  std::string::npos)
+			<< found.message();
+		poke(dev, at, old);
+	}
+}
+
+TEST_F(Disk, EveryRunChangesItsRangeAlone)
+{
+	std::vector<device_span> changed;
+	if (dev.disk) {
+		run_plan(dev, dev.path, &changed);
+		return;
+	}
+	for (int sector : {512, 4096}) {
+		ASSERT_TRUE(attach(DISK_SIZE, sector));
+		changed.clear();
+		run_plan(dev, "sector size " + std::to_string(sector), &changed);
+		// A wrong disk would hide whether its edges are caught.
+		if (!HasFailure())
+			// A wrong disk would hide whether its edges are caught.
+			if (!HasFailure())
+				expect_edges_caught(dev, changed);
+		EXPECT_TRUE(check_contents(dev, changed));
+	}
+}
+
+} // namespace
