@@ -15,7 +15,7 @@
 namespace {
 
 // A fraction as written: its one significant digit (0 when there is none)
-// and the zeros that stood directly after the decimal points.
+// and the zeros that stood directly after the decimal point.
 struct size_fraction {
 	uintmax_t digit;
 	size_t zeros;
@@ -93,12 +93,13 @@ size_unit read_unit(const char *p)
 	return {0, 0};
 }
 
-// The fraction at *p, up to where *p is left: one piece per decimal point,
-// of which only one may be non-zero. A piece's digits follow the point at
-// once: after a blank or a sign the zeros counted here would be lost, and
+// The fraction at *p, up to where *p is left. Its digits follow the point
+// at once: after a blank or a sign the zeros counted here would be lost, and
 // "1. 05M" taken for 1.5M. Leading and trailing zeros say nothing; a second
 // significant digit is refused, since the fraction rule would count it at
-// face value, ten times over, and so reach past the size written.
+// face value, ten times over, and so reach past the size written. A second
+// point is left where it stands, for the unit to refuse: 1.0.5M is a typo
+// that no reading is sure of.
 int read_fraction(const char **p, size_fraction *fraction)
 {
 	const lconv *lc = localeconv();
@@ -107,22 +108,18 @@ int read_fraction(const char **p, size_fraction *fraction)
 	const char *s = *p;
 	if (point_len == 0 || strncmp(s, point, point_len) != 0)
 		return -EINVAL;
-	do {
+	s += point_len;
+	if (!is_digit(*s))
+		return -EINVAL;
+	for (; *s == '0'; s++)
+		fraction->zeros++;
+	for (; is_digit(*s); s++) {
+		if (*s == '0')
+			continue;
 		if (fraction->digit)
 			return -EINVAL;
-		s += point_len;
-		if (!is_digit(*s))
-			return -EINVAL;
-		for (; *s == '0'; s++)
-			fraction->zeros++;
-		for (; is_digit(*s); s++) {
-			if (*s == '0')
-				continue;
-			if (fraction->digit)
-				return -EINVAL;
-			fraction->digit = static_cast<uintmax_t>(*s - '0');
-		}
-	} while (strncmp(s, point, point_len) == 0);
+		fraction->digit = static_cast<uintmax_t>(*s - '0');
+	}
 	*p = s;
 	return 0;
 }

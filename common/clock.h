@@ -5,8 +5,9 @@
 #include <sys/time.h>
 #include <time.h>
 
-// The raw monotonic clock, which wall-clock changes do not move. Returns 0,
-// or -1 with errno set and *tv untouched.
+// The raw monotonic clock: the one clock that NTP does not slew, so that an
+// interval is counted at the hardware's own rate. Returns 0, or -1 with
+// errno set and *tv untouched.
 int monotonic_timestamp(struct timeval *tv);
 
 // The wall-clock time at which the system booted. Returns 0 or -errno.

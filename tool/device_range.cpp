@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The device range operation. Everything the tool asks of the kernel is in
 // this file: stat, open (and fcntl when a standard stream was closed),
-// fstat, two geometry requests, one request per chunk, close; and the
-// report lines, each written as it is printed. What to ask for is the
-// planner's to say.
+// fstat, the read-only flag and two geometry requests, one request per
+// chunk, close; and the report lines, each written as it is printed. What
+// to ask for is the planner's to say.
 #include "device_range.h"
 
 #include "clock.h"
@@ -20,6 +20,8 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
+#include <iterator>
 
 namespace {
 
@@ -47,26 +49,28 @@ struct mode_request {
 	const char *report;
 };
 
-constexpr mode_request DISCARD = {BLKDISCARD, N_("%s: BLKDISCARD ioctl failed"),
-				  N_("%s: Discarded %llu bytes from the offset %llu\n")};
-constexpr mode_request ZERO_FILL = {BLKZEROOUT, N_("%s: BLKZEROOUT ioctl failed"),
-				    N_("%s: Zero-filled %llu bytes from the offset %llu\n")};
-constexpr mode_request SECURE_DISCARD = {BLKSECDISCARD, N_("%s: BLKSECDISCARD ioctl failed"),
-					 N_("%s: Discarded %llu bytes from the offset %llu\n")};
+// Indexed by the mode.
+constexpr mode_request MODE_REQUESTS[] = {
+	{BLKDISCARD, N_("%s: BLKDISCARD ioctl failed"),
+	 N_("%s: Discarded %llu bytes from the offset %llu\n")},
+	{BLKZEROOUT, N_("%s: BLKZEROOUT ioctl failed"),
+	 N_("%s: Zero-filled %llu bytes from the offset %llu\n")},
+	{BLKSECDISCARD, N_("%s: BLKSECDISCARD ioctl failed"),
+	 N_("%s: Discarded %llu bytes from the offset %llu\n")},
+};
+static_assert(std::size(MODE_REQUESTS) == MODE_SECURE_DISCARD + 1);
+static_assert(MODE_REQUESTS[MODE_DISCARD].request == BLKDISCARD &&
+	      MODE_REQUESTS[MODE_ZERO_FILL].request == BLKZEROOUT &&
+	      MODE_REQUESTS[MODE_SECURE_DISCARD].request == BLKSECDISCARD);
 
-// Every mode is named, so that a new one cannot go unhandled; a value
-// outside them cannot come from the command line and discards.
+// No command line gives another mode; should one get here all the same, no
+// request is the only safe guess about what was meant.
 const mode_request &request_for(operation_mode mode)
 {
-	switch (mode) {
-	case MODE_DISCARD:
-		break;
-	case MODE_ZERO_FILL:
-		return ZERO_FILL;
-	case MODE_SECURE_DISCARD:
-		return SECURE_DISCARD;
-	}
-	return DISCARD;
+	const auto index = static_cast<unsigned>(mode);
+	if (index >= std::size(MODE_REQUESTS))
+		abort();
+	return MODE_REQUESTS[index];
 }
 
 // Started with a standard stream closed, the device takes its descriptor,
@@ -86,7 +90,7 @@ int keep_off_standard_streams(int fd, const char *path)
 	return moved;
 }
 
-int open_block_device(const char *path)
+int open_block_device(const char *path, bool force)
 {
 	struct stat st;
 	// Opening a node has effects of its own: a FIFO waits for a reader, a
@@ -97,7 +101,16 @@ int open_block_device(const char *path)
 	if (stat(path, &st) == 0 &&
 	    (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode)))
 		errx(1, _("%s: not a block device"), path);
-	int fd = open(path, O_WRONLY);
+	// The exclusive claim fails while a file system, swap, a stacked device
+	// or another exclusive opener holds the device, and keeps them off it
+	// until the walk is over.
+	int fd = open(path, force ? O_WRONLY : O_WRONLY | O_EXCL);
+	if (fd < 0 && errno == EBUSY && !force)
+		errx(1,
+		     _("%s: the device is in use: a mounted file system, active swap, a "
+		       "device-mapper, md, LVM or bcache device on it, or another exclusive "
+		       "opener holds it; use --force to work on it anyway"),
+		     path);
 	if (fd < 0)
 		err(1, _("cannot open %s"), path);
 	fd = keep_off_standard_streams(fd, path);
@@ -110,6 +123,13 @@ int open_block_device(const char *path)
 
 device_geometry probe_device(int fd, const char *path)
 {
+	// Writes to a read-only device fail only at the first request, so the
+	// flag is asked first.
+	int read_only = 0;
+	if (ioctl(fd, BLKROGET, &read_only) != 0)
+		err(1, _("%s: BLKROGET ioctl failed"), path);
+	if (read_only != 0)
+		errx(1, _("%s: the device is read-only"), path);
 	device_geometry geometry{};
 	if (ioctl(fd, BLKGETSIZE64, &geometry.size) != 0)
 		err(1, _("%s: BLKGETSIZE64 ioctl failed"), path);
@@ -139,17 +159,20 @@ range_plan<uint64_t> plan_or_exit(const char *path, const tool_options *options,
 		     static_cast<unsigned long long>(options->offset), geometry.sector_size);
 	case PLAN_OFFSET_PAST_END:
 		errx(1, _("%s: offset is greater than device size"), path);
-	case PLAN_CHUNK_UNALIGNED:
+	case PLAN_LENGTH_UNALIGNED:
 		errx(1, _("%s: length %llu is not aligned to sector size %i"), path,
+		     static_cast<unsigned long long>(plan.chunk), geometry.sector_size);
+	case PLAN_STEP_UNALIGNED:
+		errx(1, _("%s: step %llu is not aligned to sector size %i"), path,
 		     static_cast<unsigned long long>(plan.chunk), geometry.sector_size);
 	}
 	return plan;
 }
 
-void report_progress(const mode_request &op, const char *path, const progress_tally *tally)
+void report_progress(const mode_request &op, const char *path, const progress_tally &tally)
 {
-	printf(_(op.report), path, static_cast<unsigned long long>(tally->bytes_done),
-	       static_cast<unsigned long long>(tally->from_offset));
+	printf(_(op.report), path, static_cast<unsigned long long>(tally.bytes_done),
+	       static_cast<unsigned long long>(tally.from_offset));
 	// A log behind a pipe must show how far the work got even if the run
 	// is killed: one write per line, at most one line a second. A failed
 	// write stays on the stream for the exit-time check.
@@ -157,45 +180,57 @@ void report_progress(const mode_request &op, const char *path, const progress_ta
 }
 
 // After a chunk of a verbose stepped run: a line once a whole second has
-// passed, covering the bytes since the last one.
-void report_when_due(const mode_request &op, const char *path, progress_tally *tally,
-		     struct timeval *last)
+// passed, covering the bytes since the last one, up to the end of done.
+void report_when_due(const mode_request &op, const char *path, uint64_t *from_offset,
+		     const byte_range &done, struct timeval *last)
 {
 	struct timeval now = {};
 	monotonic_timestamp(&now);
 	if (!progress_due(last, &now))
 		return;
-	report_progress(op, path, tally);
-	tally->from_offset += tally->bytes_done;
-	tally->bytes_done = 0;
+	const uint64_t done_to = done.start + done.length;
+	report_progress(op, path, {*from_offset, done_to - *from_offset});
+	*from_offset = done_to;
 	*last = now;
+}
+
+// One request per chunk and, when paced, a look at the clock after each;
+// made twice, so that a quiet walk does not even ask whether it is paced.
+// Returns where the bytes not yet reported begin: the bytes done end where
+// the last request did, so the walk keeps no count of its own.
+template <bool PACED>
+uint64_t walk(int fd, const mode_request &op, const char *path, const range_plan<uint64_t> &plan,
+	      struct timeval last)
+{
+	uint64_t from_offset = plan.start;
+	for (byte_range range = next_request(plan, plan.start); range.length != 0;
+	     range = next_request(plan, range.start + range.length)) {
+		if (ioctl(fd, op.request, &range) != 0)
+			err(1, _(op.failure), path);
+		if constexpr (PACED)
+			report_when_due(op, path, &from_offset, range, &last);
+	}
+	return from_offset;
 }
 
 } // namespace
 
 void run_device_range(const char *path, const tool_options *options)
 {
-	const int fd = open_block_device(path);
+	const int fd = open_block_device(path, options->force);
 	const device_geometry geometry = probe_device(fd, path);
 	const range_plan<uint64_t> plan = plan_or_exit(path, options, geometry);
 
 	const mode_request &op = request_for(options->mode);
-	progress_tally tally = {plan.start, 0};
 	// An unreadable clock leaves the readings at zero; the walk goes on.
 	struct timeval last = {};
 	monotonic_timestamp(&last);
 	// A single request has nothing to pace: only the final line reports it.
-	const bool paced = options->verbose && options->step != 0;
-	for (byte_range range = next_request(plan, plan.start); range.length != 0;
-	     range = next_request(plan, range.start + range.length)) {
-		if (ioctl(fd, op.request, &range) != 0)
-			err(1, _(op.failure), path);
-		tally.bytes_done += range.length;
-		if (paced)
-			report_when_due(op, path, &tally, &last);
-	}
+	const uint64_t from_offset = options->verbose && options->step != 0
+					     ? walk<true>(fd, op, path, plan, last)
+					     : walk<false>(fd, op, path, plan, last);
 
-	if (options->verbose && tally.bytes_done != 0)
-		report_progress(op, path, &tally);
+	if (options->verbose && plan.end != from_offset)
+		report_progress(op, path, {from_offset, plan.end - from_offset});
 	close(fd);
 }

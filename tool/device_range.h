@@ -3,8 +3,6 @@
 // and hand it to the kernel chunk by chunk.
 #pragma once
 
-#include <sys/time.h>
-
 #include <cstdint>
 
 enum operation_mode : int {
@@ -20,15 +18,8 @@ struct tool_options {
 	uint64_t step = 0;            // 0: one chunk for the whole range
 	operation_mode mode = MODE_DISCARD;
 	bool verbose = false;
+	bool force = false; // open without the exclusive claim
 };
 
 // Returns only on success; every failure exits with status 1.
 void run_device_range(const char *path, const tool_options *options);
-
-// A progress line is due once a whole second has passed since last: the
-// seconds went up by two, or by one without the microseconds going down.
-inline bool progress_due(const struct timeval *last, const struct timeval *now)
-{
-	return now->tv_sec > last->tv_sec &&
-	       (now->tv_usec >= last->tv_usec || now->tv_sec > last->tv_sec + 1);
-}

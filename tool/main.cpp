@@ -16,6 +16,8 @@
 
 namespace {
 
+// One option a line, in the order of the short options' cases below.
+// clang-format off
 constexpr option LONG_OPTIONS[] = {
 	{"help", no_argument, nullptr, 'h'},
 	{"version", no_argument, nullptr, 'V'},
@@ -25,9 +27,11 @@ constexpr option LONG_OPTIONS[] = {
 	{"secure", no_argument, nullptr, 's'},
 	{"verbose", no_argument, nullptr, 'v'},
 	{"zeroout", no_argument, nullptr, 'z'},
+	{"force", no_argument, nullptr, 'f'},
 	{nullptr, 0, nullptr, 0},
 };
-constexpr char SHORT_OPTIONS[] = "hVsvo:l:p:z";
+// clang-format on
+constexpr char SHORT_OPTIONS[] = "hVsvo:l:p:zf";
 
 [[noreturn]] void print_usage(FILE *out)
 {
@@ -42,6 +46,7 @@ constexpr char SHORT_OPTIONS[] = "hVsvo:l:p:z";
 	fputs(_(" -s, --secure        perform secure discard\n"), out);
 	fputs(_(" -z, --zeroout       zero-fill rather than discard\n"), out);
 	fputs(_(" -v, --verbose       print aligned length and offset\n"), out);
+	fputs(_(" -f, --force         work on the device even while something holds it\n"), out);
 	fputc('\n', out);
 	fputs(_(" -h, --help     display this help and exit\n"), out);
 	fputs(_(" -V, --version  output version information and exit\n"), out);
@@ -85,6 +90,9 @@ int main(int argc, char **argv)
 			break;
 		case 'z':
 			options.mode = MODE_ZERO_FILL;
+			break;
+		case 'f':
+			options.force = true;
 			break;
 		default:
 			print_usage(stderr);

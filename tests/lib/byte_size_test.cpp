@@ -68,7 +68,6 @@ TEST_F(ByteSize, WorkedResults)
 		{"0x1B", 0, 27},
 		{"0x10KB", 0, 16000},
 		{"18446744073709551615", 0, UINTMAX_MAX},
-		{"1.0.5M", 0, 1099776},
 		// Trailing zeros of a fraction say nothing.
 		{"1.50M", 0, 1560576},
 		{"1.10M", 0, 1150976},
@@ -131,9 +130,12 @@ TEST_F(ByteSize, MultiBytePointIsMatchedWhole)
 	const std::string whole = std::string("1") + MULTIBYTE_POINT + "5M";
 	const std::string first_byte = std::string("1") + MULTIBYTE_POINT[0] + "5M";
 	const std::string tail = std::string("1") + MULTIBYTE_POINT + "5";
+	// U+066A, whose first byte in UTF-8 is the point's.
+	const std::string first_byte_shared = std::string("1") + MULTIBYTE_POINT[0] + '\xaa' + "5M";
 	expect_cases({
 		{whole.c_str(), 0, 1560576},
 		{first_byte.c_str(), -EINVAL, 0},
+		{first_byte_shared.c_str(), -EINVAL, 0},
 		{tail.c_str(), -EINVAL, 0},
 		{"1.5M", -EINVAL, 0},
 	});

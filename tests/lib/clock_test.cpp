@@ -1,8 +1,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Clock functions: the boot-time arithmetic and the monotonic reading.
+// Clock functions: the boot-time arithmetic, the clocks read, and the
+// monotonic reading.
 #include "clock.h"
+#include "runner.h"
 
 #include <gtest/gtest.h>
+
+#include <climits>
+#include <unistd.h>
 
 namespace {
 
@@ -45,6 +50,26 @@ TEST(BootTime, ReadsThePastWithinASecond)
 	timeval again;
 	ASSERT_EQ(boot_timestamp(&again), 0);
 	EXPECT_LE(std::abs(again.tv_sec - boot.tv_sec), 1);
+}
+
+// The boot-time clock counts a suspend, the monotonic one does not; on a
+// machine that never slept they agree, so the clock's id is read from the
+// fault library's log of a run of the test above.
+TEST(BootTime, ReadsTheBootTimeClock)
+{
+	char self[PATH_MAX];
+	const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+	ASSERT_GT(n, 0);
+	self[n] = '\0';
+	temp_file log;
+	const tool_result r =
+		run_program(self, {self, "--gtest_filter=BootTime.ReadsThePastWithinASecond"},
+			    fault_env(log.path));
+	ASSERT_EQ(r.status, 0) << r.out << r.err;
+	int boot_clock_reads = 0;
+	for (const fault_event &ev : read_fault_log(log.path))
+		boot_clock_reads += ev.name == "CLOCK" && ev.start == CLOCK_BOOTTIME;
+	EXPECT_GT(boot_clock_reads, 0);
 }
 
 TEST(Monotonic, MovesForwardWithMicrosecondsInRange)

@@ -59,6 +59,7 @@ TEST_F(HumanSize, EveryOptionCombination)
 		{1572864, {"1.5M", "1.5MiB", "1.5 M", "1.5 MiB"}},
 		{10737418240, {"10G", "10GiB", "10 G", "10 GiB"}},
 		{6047313952768, {"5.5T", "5.5TiB", "5.5 T", "5.5 TiB"}},
+		{UINT64_C(1) << 50, {"1P", "1PiB", "1 P", "1 PiB"}},
 		{UINT64_C(1) << 60, {"1E", "1EiB", "1 E", "1 EiB"}},
 		{UINT64_MAX, {"16E", "16EiB", "16 E", "16 EiB"}},
 	});

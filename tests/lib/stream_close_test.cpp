@@ -13,30 +13,43 @@
 
 namespace {
 
+// Writes that all succeed and a close that fails, as on NFS or FUSE, which
+// report a deferred write error there.
+FILE *failing_close_stream()
+{
+	cookie_io_functions_t io = {};
+	io.write = [](void *, const char *, size_t size) { return static_cast<ssize_t>(size); };
+	io.close = [](void *) { return errno = EIO, -1; };
+	return fopencookie(nullptr, "w", io);
+}
+
 TEST(CloseOutputStream, ResultAndErrno)
 {
 	// Unbuffered, the write fails at once and marks the stream; errno 0: an
 	// earlier error leaves no errno to report. A temporary file leaves
 	// errno untouched.
 	const struct {
-		const char *path;
+		const char *what;
+		FILE *(*open)();
 		bool unbuffered;
 		int rc, error;
 	} cases[] = {
-		{nullptr, false, 0, ENOSPC},
-		{"/dev/full", false, EOF, ENOSPC},
-		{"/dev/full", true, EOF, 0},
+		{"tmpfile", [] { return tmpfile(); }, false, 0, ENOSPC},
+		{"/dev/full", [] { return fopen("/dev/full", "w"); }, false, EOF, ENOSPC},
+		{"/dev/full", [] { return fopen("/dev/full", "w"); }, true, EOF, 0},
+		// Nothing pending at the close, which alone fails.
+		{"failing close", failing_close_stream, true, EOF, EIO},
 	};
 	for (const auto &c : cases) {
-		FILE *f = c.path ? fopen(c.path, "w") : tmpfile();
+		FILE *f = c.open();
 		ASSERT_NE(f, nullptr);
 		if (c.unbuffered)
 			setvbuf(f, nullptr, _IONBF, 0);
 		fputs("data", f);
 		errno = ENOSPC;
-		EXPECT_EQ(close_output_stream(f), c.rc)
-			<< (c.path ? c.path : "tmpfile") << c.unbuffered;
-		EXPECT_EQ(errno, c.error) << (c.path ? c.path : "tmpfile") << c.unbuffered;
+		const char *buffering = c.unbuffered ? ", unbuffered" : "";
+		EXPECT_EQ(close_output_stream(f), c.rc) << c.what << buffering;
+		EXPECT_EQ(errno, c.error) << c.what << buffering;
 	}
 }
 

@@ -1,7 +1,8 @@
 #!/bin/sh
 # SPDX-License-Identifier: GPL-2.0-or-later
-# The manual page renders without warnings and documents every option of the
-# help text, in the same order.
+# The manual page renders without warnings, keeps its footer's fields apart
+# at 80 columns, and documents every option of the help text, in the same
+# order.
 # Usage: man_page_test.sh MAN_PAGE TOOL
 # shellcheck source=tests/support/check.sh
 . "$(dirname "$0")/../support/check.sh"
@@ -14,6 +15,12 @@ if command -v mandoc >/dev/null; then
 else
 	skip "mandoc is not installed; its lint was not run"
 fi
+
+# man lays the page out as groff does, in 78 columns at 80: the footer's
+# version and date must stay apart there.
+date=$(sed -n 's/^\.TH [^ ]* [^ ]* "\([^"]*\)".*/\1/p' "$page")
+check "date in the footer at 80 columns, apart from the version" "$date" \
+	"$(groff -man -Tascii -P-cbou "$page" 2>/dev/null | tail -n 1 | awk -F '   *' '{ print $2 }')"
 
 help=$(LC_ALL=C "$tool" --help)
 documented=$(groff -man -Tascii -P-cbou "$page" 2>/dev/null |

@@ -201,7 +201,8 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
 }
 
 // The paths opened, to tell a node turned away unopened from one refused
-// after opening. open and open64 are the same call here.
+// after opening, and the flags, which decide whether the device is claimed.
+// open and open64 are the same call here.
 extern "C" int open64(const char *path, int flags, ...)
 {
 	mode_t mode = 0;
@@ -215,7 +216,7 @@ extern "C" int open64(const char *path, int flags, ...)
 	char shown[PATH_MAX] = {};
 	for (size_t n = 0; path[n] && n < sizeof shown - 1; n++)
 		shown[n] = static_cast<unsigned char>(path[n]) < ' ' ? '?' : path[n];
-	log_line("OPEN %s", shown);
+	log_line("OPEN %#o %s", static_cast<unsigned>(flags), shown);
 	return real_open64()(path, flags, mode);
 }
 

@@ -200,8 +200,8 @@ std::vector<fault_event> read_fault_log(const std::string &path)
 			ev = {"CLOCK", static_cast<uint64_t>(clock_id), 0, sec * 1000000 + usec};
 		else if (sscanf(text, "CLOCK %d failed%n", &clock_id, &end) == 1 && whole())
 			ev = {"CLOCK", static_cast<uint64_t>(clock_id), 0, -1};
-		else if (line.starts_with("OPEN "))
-			ev = {"OPEN", 0, 0, 0, line.substr(5)};
+		else if (int flags; sscanf(text, "OPEN %i %n", &flags, &end) == 1 && end > 0)
+			ev = {"OPEN", 0, 0, 0, line.substr(static_cast<size_t>(end)), flags};
 		else
 			ev.name = line == "GETSIZE64" || line == "SSZGET" ? line : "BAD: " + line;
 		events.push_back(ev);
@@ -234,8 +234,8 @@ void expect_run(const tool_case &c, const loop_device *dev, bool patterned, cons
 		ASSERT_TRUE(fill_pattern(*dev)) << what;
 	}
 	temp_file log;
-	const bool logged =
-		!c.faults.empty() || !c.requests.empty() || !c.calls.empty() || !c.opened.empty();
+	const bool logged = !c.faults.empty() || !c.requests.empty() || !c.calls.empty() ||
+			    !c.opened.empty() || c.flags >= 0;
 	const std::vector<std::string> settings = words(c.faults);
 	const tool_result r = run_program(
 		SECTRIM_PATH, args, logged ? fault_env(log.path, settings) : settings, c.streams);
@@ -244,8 +244,15 @@ void expect_run(const tool_case &c, const loop_device *dev, bool patterned, cons
 	EXPECT_EQ(r.err, placed(c.err, dev)) << what;
 	if (logged) {
 		std::string requests, calls;
-		int opens = 0;
+		int opens = 0, device_opens = 0;
+		const std::string device = dev ? dev->path : c.opened;
 		for (const fault_event &ev : read_fault_log(log.path)) {
+			if (c.flags >= 0 && ev.name == "OPEN" && ev.path == device) {
+				EXPECT_EQ(ev.flags, c.flags)
+					<< what << ": flags of the open, octal " << std::oct
+					<< ev.flags << " for " << c.flags << std::dec;
+				device_opens++;
+			}
 			if (ev.name == "DISCARD" || ev.name == "ZEROOUT" || ev.name == "SECDISCARD")
 				requests += (requests.empty() ? "" : ", ") + ev.name + " " +
 					    std::to_string(ev.start) + " " +
@@ -258,6 +265,9 @@ void expect_run(const tool_case &c, const loop_device *dev, bool patterned, cons
 		EXPECT_EQ(requests, placed(c.requests, dev)) << what;
 		EXPECT_TRUE(c.calls.empty() || calls == c.calls)
 			<< what << "\ncalls: " << calls << "\nexpected: " << c.calls;
+		EXPECT_TRUE(c.flags < 0 || device_opens == 1)
+			<< what << "\n"
+			<< device << " opened " << device_opens << " times";
 		EXPECT_TRUE(c.opened.empty() || opens == c.opens)
 			<< what << "\n"
 			<< c.opened << " opened " << opens << " times, expected " << c.opens;

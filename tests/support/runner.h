@@ -52,12 +52,13 @@ std::vector<std::string> fault_env(const std::string &log_path,
 // One line of the fault log. Data requests carry start, length and the raw
 // monotonic time of issue in microseconds; CLOCK the clock id in start and
 // the reading in time_us (-1: failed); OPEN the path, control characters
-// shown as '?'; GETSIZE64 and SSZGET nothing.
+// shown as '?', and the flags; GETSIZE64 and SSZGET nothing.
 struct fault_event {
 	std::string name;
 	uint64_t start, length;
 	int64_t time_us;
 	std::string path = "";
+	int flags = 0;
 };
 
 // The log's lines in order; one that does not parse becomes "BAD: <line>".
@@ -84,6 +85,7 @@ struct tool_case {
 	std::vector<std::string> argv = {}; // taken instead of args when given
 	std::string opened = "";            // a path, as logged, opened ...
 	int opens = 0;                      // ... this many times
+	int flags = -1;                     // the device opened, with exactly these flags
 };
 
 // Run c against dev (may be null) and compare everything the row expects;

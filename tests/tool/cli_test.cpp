@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The tool before it has a device: help, version, usage errors, size options
-// in order, paths that are not block devices, failing streams, report pacing.
-#include "device_range.h"
+// in order, paths that are not block devices, failing streams.
 #include "refused_sizes.h"
 #include "runner.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -33,6 +33,7 @@ const std::string HELP = "\nUsage:\n"
 			 " -s, --secure        perform secure discard\n"
 			 " -z, --zeroout       zero-fill rather than discard\n"
 			 " -v, --verbose       print aligned length and offset\n"
+			 " -f, --force         work on the device even while something holds it\n"
 			 "\n"
 			 " -h, --help     display this help and exit\n"
 			 " -V, --version  output version information and exit\n"
@@ -179,6 +180,9 @@ TEST(CommandLine, NotABlockDevice)
 			  odd_fifo = fifo.path + odd, odd_missing = "/nonexistent/" + odd;
 	std::ofstream(odd_file) << "precious data\n";
 	ASSERT_EQ(mkfifo(odd_fifo.c_str(), 0600), 0) << strerror(errno);
+	// The node decides, not a link to it.
+	const std::string fifo_link = fifo.path + "-link";
+	ASSERT_EQ(symlink(fifo.path.c_str(), fifo_link.c_str()), 0) << strerror(errno);
 	const std::string not_block = ": not a block device\n",
 			  missing = ": No such file or directory\n";
 	const struct {
@@ -195,6 +199,7 @@ TEST(CommandLine, NotABlockDevice)
 		{"/", true, "sectrim: cannot open /: Is a directory\n"},
 		{odd_file, true, "sectrim: " + odd_file + not_block},
 		{odd_fifo, false, "sectrim: " + odd_fifo + not_block},
+		{fifo_link, false, "sectrim: " + fifo_link + not_block},
 		{odd_missing, true, "sectrim: cannot open " + odd_missing + missing},
 	};
 	for (const auto &c : cases) {
@@ -207,32 +212,15 @@ TEST(CommandLine, NotABlockDevice)
 				    .err = c.err,
 				    .argv = {mode, c.path},
 				    .opened = logged,
-				    .opens = c.opened});
+				    .opens = c.opened,
+				    .flags = c.opened ? O_WRONLY | O_EXCL : -1});
 	}
 	EXPECT_EQ(file_text(regular.path), "precious data\n");
 	EXPECT_EQ(file_text(odd_file), "precious data\n");
 	close(listener);
 	unlink(odd_file.c_str());
 	unlink(odd_fifo.c_str());
-}
-
-TEST(ProgressDue, AWholeSecondMustHavePassed)
-{
-	const struct {
-		timeval last, now;
-		bool due;
-	} cases[] = {
-		{{5, 900000}, {6, 500000}, false}, // seconds up by one, microseconds down
-		{{5, 200000}, {6, 400000}, true},  {{5, 500000}, {6, 499999}, false},
-		{{5, 500000}, {5, 999999}, false}, {{5, 900000}, {7, 100000}, true},
-		{{5, 500000}, {6, 500000}, true}, // seconds up by two; exactly one second
-		{{0, 0}, {0, 0}, false},          // an unreadable clock never makes a line due
-		{{-1, 0}, {0, 0}, true},           {{6, 0}, {5, 0}, false}, // signed comparisons
-	};
-	for (const auto &c : cases)
-		EXPECT_EQ(progress_due(&c.last, &c.now), c.due)
-			<< c.last.tv_sec << "." << c.last.tv_usec << " -> " << c.now.tv_sec << "."
-			<< c.now.tv_usec;
+	unlink(fifo_link.c_str());
 }
 
 } // namespace

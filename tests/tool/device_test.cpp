@@ -7,11 +7,24 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <linux/blkpg.h>
+#include <linux/fs.h>
+#include <linux/loop.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/swap.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -78,8 +91,20 @@ TEST_F(Device, ChangesExactlyTheRange)
 		 .only_sector = 4096},
 		{"-z -l 1000 DEV", 1, "", "sectrim: DEV: length 1000" + ALIGN + "SECTOR\n"},
 		{"-z -l 1048577 DEV", 1, "", "sectrim: DEV: length 1048577" + ALIGN + "SECTOR\n"},
-		// With a step only the step is tested, whatever the length.
-		{"-z -l 4M -p 1000 DEV", 1, "", "sectrim: DEV: length 1000" + ALIGN + "SECTOR\n"},
+		// A stepped range must end on a sector boundary too, unless it
+		// runs to the device end: refused before its first chunk.
+		{.args = "-v -z -o 4M -l 10000 -p 4096 DEV",
+		 .status = 1,
+		 .err = "sectrim: DEV: length 10000" + ALIGN + "SECTOR\n",
+		 .calls = "GETSIZE64 SSZGET"},
+		{.args = "-z -l 1.5MB -p 1M DEV",
+		 .status = 1,
+		 .err = "sectrim: DEV: length 1500000" + ALIGN + "SECTOR\n",
+		 .calls = "GETSIZE64 SSZGET"},
+		{.args = "-z -o 6M -l 3000001 -p 1M DEV",
+		 .zero_at = 6 * MiB,
+		 .zero_length = 2 * MiB},
+		{"-z -l 4M -p 1000 DEV", 1, "", "sectrim: DEV: step 1000" + ALIGN + "SECTOR\n"},
 		{"-z -v -o 8196K DEV", 1, "", BEYOND},
 		{"-z -o 1T DEV", 1, "", BEYOND},
 		// Alignment is checked before the bound.
@@ -164,23 +189,155 @@ TEST_F(Device, NoDescriptorAboveTheStandardStreams)
 }
 #endif
 
-// A read-only device opens for writing, but the kernel refuses every
-// request: its answer is passed on and nothing changes.
+// A read-only device opens for writing, but the kernel would refuse every
+// request: refused before the first, also when forced.
 TEST_F(Device, ReadOnlyDevice)
 {
 	ASSERT_TRUE(attach(DEVICE_SIZE, 4096));
 	ASSERT_TRUE(fill_pattern(dev));
 	loop_device ro;
 	ASSERT_TRUE(attach_loop_device(&ro, dev.size, dev.sector_size, &dev));
-	const std::string refused = " ioctl failed: Operation not permitted\n";
+	const std::string refused = "sectrim: DEV: the device is read-only\n";
+	const struct {
+		const char *args;
+		int flags;
+	} cases[] = {
+		{"-v DEV", O_WRONLY | O_EXCL},
+		{"-z -v -p 1M DEV", O_WRONLY | O_EXCL},
+		{"-z -o 4M -l 4096 DEV", O_WRONLY | O_EXCL},
+		{"-f -z DEV", O_WRONLY},
+	};
+	// Logged, so that a request would show.
+	for (const auto &c : cases)
+		expect_run({.args = c.args, .status = 1, .err = refused, .flags = c.flags}, &ro);
+	EXPECT_TRUE(check_contents(dev, 0, 0));
+}
+
+// What the test builds on its device, taken down in reverse order also when
+// an assertion ends the test early.
+struct teardown {
+	std::vector<std::function<void()>> steps;
+	~teardown()
+	{
+		for (auto step = steps.rbegin(); step != steps.rend(); ++step)
+			(*step)();
+	}
+};
+
+// Partition number of dev, [start, start + length), added or deleted
+// through the kernel: no partition table is written.
+bool change_partition(const loop_device &dev, int op, int number, uint64_t start = 0,
+		      uint64_t length = 0)
+{
+	blkpg_partition part = {};
+	part.start = static_cast<long long>(start);
+	part.length = static_cast<long long>(length);
+	part.pno = number;
+	blkpg_ioctl_arg arg = {op, 0, sizeof part, &part};
+	return ioctl(dev.fd, BLKPG, &arg) == 0;
+}
+
+std::string partition_path(const std::string &disk, int number)
+{
+	const bool digit = !disk.empty() && isdigit(static_cast<unsigned char>(disk.back()));
+	return disk + (digit ? "p" : "") + std::to_string(number);
+}
+
+// Whatever holds a device keeps the tool off it, and a whole disk while one
+// of its partitions is held: refused before any request, every byte as it
+// was. A partition beside a held one is free, and --force gets through.
+TEST_F(Device, HeldDevicesAreRefused)
+{
+	ASSERT_TRUE(attach(DEVICE_SIZE, 512));
+	teardown undo;
+	if (!dev.disk) {
+		// Partitions of a loop device exist only with partition scanning.
+		loop_info64 info = {};
+		ASSERT_EQ(ioctl(dev.fd, LOOP_GET_STATUS64, &info), 0) << strerror(errno);
+		info.lo_flags |= LO_FLAGS_PARTSCAN;
+		ASSERT_EQ(ioctl(dev.fd, LOOP_SET_STATUS64, &info), 0) << strerror(errno);
+	}
+	std::string part[4];
+	for (int n = 1; n <= 3; n++) {
+		ASSERT_TRUE(
+			change_partition(dev, BLKPG_ADD_PARTITION, n, 2 * n * MiB - MiB, 2 * MiB))
+			<< "partition " << n << ": " << strerror(errno);
+		// They outlive a loop device: gone before it is detached.
+		undo.steps.push_back([this, n] { change_partition(dev, BLKPG_DEL_PARTITION, n); });
+		part[n] = partition_path(dev.path, n);
+		for (int tries = 0; access(part[n].c_str(), F_OK) != 0 && tries < 100; tries++)
+			usleep(10000);
+	}
+	const std::string BUSY = ": the device is in use: a mounted file system, active swap, a "
+				 "device-mapper, md, LVM or bcache device on it, or another "
+				 "exclusive opener holds it; use --force to work on it anyway\n";
+	const int CLAIMED = O_WRONLY | O_EXCL;
+
+	// Claimed by another program: here the test itself.
+	int holder = open(part[1].c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
+	ASSERT_GE(holder, 0) << part[1] << ": " << strerror(errno);
+	undo.steps.push_back([&holder] { close(holder); });
 	expect_runs(
 		{
-			{"-v DEV", 1, "", "sectrim: DEV: BLKDISCARD" + refused},
-			{"-z -v -p 1M DEV", 1, "", "sectrim: DEV: BLKZEROOUT" + refused},
-			{"-z -o 4M -l 4096 DEV", 1, "", "sectrim: DEV: BLKZEROOUT" + refused},
+			{.args = "-z DEV",
+			 .status = 1,
+			 .err = "sectrim: DEV" + BUSY,
+			 .flags = CLAIMED},
+			{.args = "-s -v -p 1M DEV",
+			 .status = 1,
+			 .err = "sectrim: DEV" + BUSY,
+			 .flags = CLAIMED},
+			{.status = 1, .err = "sectrim: " + part[1] + BUSY, .argv = {"-z", part[1]}},
+			{.zero_at = 5 * MiB, .zero_length = 2 * MiB, .argv = {"-z", part[3]}},
+			{.args = "-f -z -o 7M -l 1M DEV",
+			 .requests = "ZEROOUT 7340032 1048576",
+			 .zero_at = 7 * MiB,
+			 .zero_length = MiB,
+			 .flags = O_WRONLY},
+			{.status = 1,
+			 .err = "sectrim: " + part[1] +
+				": BLKSECDISCARD ioctl failed: Operation "
+				"not supported\n",
+			 .argv = {"-s", "-f", part[1]}},
 		},
-		&ro);
-	EXPECT_TRUE(check_contents(dev, 0, 0));
+		&dev, true);
+	close(std::exchange(holder, -1));
+
+	// A mounted file system and active swap, each on a partition.
+	const std::string precious(MiB / 2, 'x');
+	char dir[] = "/tmp/hostkit-mount-XXXXXX";
+	ASSERT_NE(mkdtemp(dir), nullptr) << strerror(errno);
+	undo.steps.push_back([&dir] { rmdir(dir); });
+	const std::string file = dir + std::string("/precious");
+	const std::string mkfs = "mkfs.ext4 -q -F -E lazy_itable_init=0,lazy_journal_init=0 " +
+				 part[1] + " && mkswap -q " + part[2];
+	ASSERT_EQ(system(mkfs.c_str()), 0) << mkfs;
+	ASSERT_EQ(mount(part[1].c_str(), dir, "ext4", 0, nullptr), 0) << strerror(errno);
+	undo.steps.push_back([&dir] { umount2(dir, MNT_DETACH); });
+	std::ofstream(file) << precious;
+	sync();
+	ASSERT_EQ(swapon(part[2].c_str(), 0), 0) << part[2] << ": " << strerror(errno);
+	undo.steps.push_back([&part] { swapoff(part[2].c_str()); });
+	expect_runs({
+		{.status = 1, .err = "sectrim: " + dev.path + BUSY, .argv = {"-z", dev.path}},
+		{.status = 1, .err = "sectrim: " + part[1] + BUSY, .argv = {"-z", "-v", part[1]}},
+		{.status = 1, .err = "sectrim: " + part[2] + BUSY, .argv = {"-p", "4K", part[2]}},
+		// Swap slots that nothing uses yet.
+		{.argv = {"-f", "-z", "-o", "1M", "-l", "64K", part[2]}},
+	});
+	ASSERT_EQ(swapoff(part[2].c_str()), 0) << strerror(errno);
+	ASSERT_EQ(umount(dir), 0) << strerror(errno);
+	// Kept: the swap area's signature at the end of its first page, and
+	// the file, read again from the device.
+	char signature[10] = {};
+	const long page = sysconf(_SC_PAGESIZE);
+	const int swap_fd = open(part[2].c_str(), O_RDONLY | O_CLOEXEC);
+	ASSERT_GE(swap_fd, 0) << strerror(errno);
+	EXPECT_EQ(pread(swap_fd, signature, sizeof signature, page - 10), 10);
+	close(swap_fd);
+	EXPECT_EQ(std::string(signature, sizeof signature), "SWAPSPACE2");
+	ASSERT_EQ(mount(part[1].c_str(), dir, "ext4", MS_RDONLY, nullptr), 0) << strerror(errno);
+	EXPECT_EQ(file_text(file), precious);
 }
 
 // Data safety: whatever the mode, sector size, step and range, every byte

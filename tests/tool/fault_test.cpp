@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -28,7 +30,8 @@ using Faults = DeviceTest;
 const std::string D = "DEV: Discarded ", Z = "DEV: Zero-filled ", FAILED = "sectrim: DEV: BLK",
 		  ALIGN = " is not aligned to sector size 1024\n";
 
-// Which request, over which range, a command line comes down to. The
+// Which request, over which range, a command line comes down to, and how
+// the device is opened: for writing alone, and claimed unless forced. The
 // requests are faked: only the fault log tells the modes apart.
 TEST_F(Faults, OptionOrder)
 {
@@ -36,6 +39,7 @@ TEST_F(Faults, OptionOrder)
 	const struct {
 		const char *args, *requests;
 		std::string out = "";
+		int flags = O_WRONLY | O_EXCL;
 	} cases[] = {
 		{"DEV", "DISCARD 0 1048576"},
 		{"-z DEV", "ZEROOUT 0 1048576"},
@@ -54,12 +58,16 @@ TEST_F(Faults, OptionOrder)
 		{"-p 512K -p 0 DEV", "DISCARD 0 1048576"},
 		{"-p 0 -p 512K DEV", "DISCARD 0 524288, DISCARD 524288 524288"},
 		{"-- DEV", "DISCARD 0 1048576"},
+		{"-f DEV", "DISCARD 0 1048576", "", O_WRONLY},
+		{"-z --force -v DEV", "ZEROOUT 0 1048576", Z + "1048576 bytes from the offset 0\n",
+		 O_WRONLY},
 	};
 	for (const auto &c : cases)
 		expect_run({.args = c.args,
 			    .out = c.out,
 			    .faults = "FAULT_FAKE=1",
-			    .requests = c.requests},
+			    .requests = c.requests,
+			    .flags = c.flags},
 			   &dev);
 }
 
@@ -111,7 +119,7 @@ TEST_F(Faults, ChunkWalk)
 			// The checks use the sector size the kernel reports.
 			{"-o 512 DEV", 1, "", "sectrim: DEV: offset 512" + ALIGN,
 			 "FAULT_SECTOR=1024 FAULT_FAKE=1", "", "GETSIZE64 SSZGET"},
-			{"-p 1536 DEV", 1, "", "sectrim: DEV: length 1536" + ALIGN,
+			{"-p 1536 DEV", 1, "", "sectrim: DEV: step 1536" + ALIGN,
 			 "FAULT_SECTOR=1024 FAULT_SIZE=1073741824 FAULT_FAKE=1", "",
 			 "GETSIZE64 SSZGET"},
 		},

@@ -58,6 +58,7 @@ template <typename U> std::string ask_text(const range_ask<U> &a)
 
 // The rules, stated on their own: the checks in order, and the end of a
 // range taken, which is the device end whenever the length reaches past it.
+// A refusal also gives the value it names.
 template <typename U> plan_refusal rule_refusal(const range_ask<U> &a, U *end, U *chunk)
 {
 	if (a.offset % a.sector != U{})
@@ -65,15 +66,23 @@ template <typename U> plan_refusal rule_refusal(const range_ask<U> &a, U *end, U
 	if (a.size < a.offset)
 		return PLAN_OFFSET_PAST_END;
 	const U room = a.size - a.offset;
-	*end = a.offset + (a.length < room ? a.length : room);
+	const U taken = a.length < room ? a.length : room;
+	*end = a.offset + taken;
+	// Whole sectors, but for a stepped range up to the device end.
+	const bool up_to_the_end = taken == room && a.step != U{};
+	if (taken % a.sector != U{} && !up_to_the_end) {
+		*chunk = taken;
+		return PLAN_LENGTH_UNALIGNED;
+	}
 	// The size of every request but a shorter last one: the step, or the
 	// whole range without one.
-	*chunk = a.step != U{} ? a.step : *end - a.offset;
-	return *chunk % a.sector != U{} ? PLAN_CHUNK_UNALIGNED : PLAN_OK;
+	*chunk = a.step != U{} ? a.step : taken;
+	return a.step % a.sector != U{} ? PLAN_STEP_UNALIGNED : PLAN_OK;
 }
 
 // The first rule the planner and its walk break for this input, or "".
-// Taken: the requests are whole chunks on sector boundaries, each starting
+// Taken: the requests are whole chunks on sector boundaries, of whole
+// sectors on a device of whole sectors, each starting
 // where the one before ended, the first at the offset, the last ending at
 // the range's end, and none past the device. Refused: the rule that says so,
 // and no request at all.
@@ -85,8 +94,9 @@ template <typename U> std::string broken_rule(const range_ask<U> &a, size_t most
 	if (plan.refusal != refusal)
 		return "refusal " + std::to_string(plan.refusal) + ", the rules say " +
 		       std::to_string(refusal);
-	if (refusal == PLAN_CHUNK_UNALIGNED && plan.chunk != chunk)
-		return "refused chunk " + text(plan.chunk) + ", not " + text(chunk);
+	if ((refusal == PLAN_LENGTH_UNALIGNED || refusal == PLAN_STEP_UNALIGNED) &&
+	    plan.chunk != chunk)
+		return "refused " + text(plan.chunk) + ", not " + text(chunk);
 	if (refusal != PLAN_OK)
 		end = a.offset;
 	U at = a.offset;
@@ -101,6 +111,10 @@ template <typename U> std::string broken_rule(const range_ask<U> &a, size_t most
 			return fault("the range goes on at " + text(at));
 		if (r.start % a.sector != U{})
 			return fault("not on a sector boundary");
+		// On a device of whole sectors no request can be refused for
+		// its length.
+		if (a.size % a.sector == U{} && r.length % a.sector != U{})
+			return fault("not whole sectors");
 		if (r.length > a.size - r.start)
 			return fault("past the device end");
 		if (r.length > end - r.start)
@@ -150,7 +164,7 @@ constexpr uint64_t TOP = MAX - 511;
 std::string walk_text(const range_ask<uint64_t> &a)
 {
 	static constexpr const char *REFUSALS[] = {"", "offset unaligned", "offset past end",
-						   "chunk unaligned"};
+						   "length unaligned", "step unaligned"};
 	const range_plan<uint64_t> plan = plan_range(a);
 	if (plan.refusal != PLAN_OK)
 		return REFUSALS[plan.refusal];
@@ -217,15 +231,23 @@ TEST(RangePlan, RowsAt64Bits)
 		{{512, 0, 0, 0, 512}, "offset past end"},
 		{{512, MAX, 0, GiB, 1024}, "offset unaligned"},
 		{{100, MAX, 0, 0, 512}, "offset unaligned"},
-		{{0, MAX, 1536, GiB, 1024}, "chunk unaligned"},
-		{{0, 1000, 0, GiB, 512}, "chunk unaligned"},
-		// With a step only the step is checked, whatever the length,
-		// and also when there is nothing to do.
-		{{0, 4 * MiB, 1000, GiB, 512}, "chunk unaligned"},
-		{{0, 0, 1000, GiB, 512}, "chunk unaligned"},
-		{{0, 1000, 512, GiB, 512}, "0+512, 512+488"},
-		// An unaligned length cut at the device end passes.
+		{{0, MAX, 1536, GiB, 1024}, "step unaligned"},
+		{{0, 1000, 0, GiB, 512}, "length unaligned"},
+		// With a step the range must still end on a sector boundary, and
+		// its end is checked before the step.
+		{{40 * MiB, 10000, 4096, GiB, 512}, "length unaligned"},
+		{{0, 1500000, MiB, GiB, 512}, "length unaligned"},
+		{{0, 1000, 512, GiB, 512}, "length unaligned"},
+		{{0, 1000, 1000, GiB, 512}, "length unaligned"},
+		{{0, 4 * MiB, 1000, GiB, 512}, "step unaligned"},
+		{{0, 0, 1000, GiB, 512}, "step unaligned"},
+		// An unaligned length cut at the device end passes, and so does
+		// a stepped range up to the end of a device of part sectors.
 		{{6 * MiB, 3000001, 0, 8 * MiB, 4096}, "6291456+2097152"},
+		{{6 * MiB, 3000001, MiB, 8 * MiB, 4096}, "6291456+1048576, 7340032+1048576"},
+		{{0, MAX, 512, 1000, 512}, "0+512, 512+488"},
+		{{0, 1000, 512, 1000, 512}, "0+512, 512+488"},
+		{{0, MAX, 0, 1000, 512}, "length unaligned"},
 	};
 	for (const auto &row : rows) {
 		EXPECT_EQ(walk_text(row.ask), row.requests) << ask_text(row.ask);
@@ -268,6 +290,26 @@ TEST(RangePlan, RandomValuesAt64Bits)
 			ADD_FAILURE() << ask_text(a) << ": " << why;
 	}
 	EXPECT_EQ(broken, 0u);
+}
+
+// The pacing of progress lines, on sample readings of the clock.
+TEST(ProgressDue, AWholeSecondMustHavePassed)
+{
+	const struct {
+		timeval last, now;
+		bool due;
+	} cases[] = {
+		{{5, 900000}, {6, 500000}, false}, // seconds up by one, microseconds down
+		{{5, 200000}, {6, 400000}, true},  {{5, 500000}, {6, 499999}, false},
+		{{5, 500000}, {5, 999999}, false}, {{5, 900000}, {7, 100000}, true},
+		{{5, 500000}, {6, 500000}, true}, // seconds up by two; exactly one second
+		{{0, 0}, {0, 0}, false},          // an unreadable clock never makes a line due
+		{{-1, 0}, {0, 0}, true},           {{6, 0}, {5, 0}, false}, // signed comparisons
+	};
+	for (const auto &c : cases)
+		EXPECT_EQ(progress_due(&c.last, &c.now), c.due)
+			<< c.last.tv_sec << "." << c.last.tv_usec << " -> " << c.now.tv_sec << "."
+			<< c.now.tv_usec;
 }
 
 } // namespace
