@@ -83,8 +83,8 @@ esac
 mkdir -p "$root/bin" "$root/lib/modules" "$root/proc" "$root/sys" "$root/dev" "$root/scratch" \
 	"$root$(dirname "$sectrim")"
 cp /bin/busybox "$root/bin/"
-for applet in sh mount insmod cat sed tail dd blockdev losetup readlink sha256sum \
-	timeout sleep wc grep uname poweroff sync mkdir; do
+for applet in sh mount umount insmod cat sed tail dd blockdev losetup readlink sha256sum \
+	mke2fs timeout sleep wc grep uname poweroff sync mkdir; do
 	ln -s busybox "$root/bin/$applet"
 done
 cp "$sectrim" "$root/bin/sectrim"
@@ -114,13 +114,15 @@ add_module() {
 	echo "$name" >>"$root/lib/modules/order"
 }
 for m in virtio_pci nvme virtio_blk virtio_scsi ahci sd_mod sdhci-pci mmc_block scsi_debug \
-	null_blk zram loop; do
+	null_blk zram loop ext4 crc32c_generic; do
 	add_module "$m"
 done
 (cd "$root" && find . | busybox cpio -o -H newc 2>/dev/null) >"$work/initrd"
 
 # The disks qemu emulates: image files in the work directory, nothing else.
-host_disks="nvme virtio-blk-512 virtio-blk-4096 virtio-scsi sata sd-card"
+# One more holds a file system the guest mounts, which every run must leave
+# alone.
+host_disks="nvme virtio-blk-512 virtio-blk-4096 virtio-scsi sata sd-card held"
 drives=()
 for d in $host_disks; do
 	truncate -s "$disk_size" "$work/$d.img"
@@ -131,7 +133,8 @@ drives+=(-device "nvme,drive=nvme,serial=hostkit"
 	-device "virtio-blk-pci,drive=virtio-blk-4096,logical_block_size=4096,physical_block_size=4096"
 	-device "virtio-scsi-pci,id=vscsi" -device "scsi-hd,bus=vscsi.0,drive=virtio-scsi"
 	-device "ide-hd,bus=ide.0,drive=sata"
-	-device sdhci-pci -device "sd-card,drive=sd-card")
+	-device sdhci-pci -device "sd-card,drive=sd-card"
+	-device "virtio-blk-pci,drive=held,serial=held")
 for arg in "${drives[@]}"; do
 	case $arg in
 	if=none,*)
@@ -211,6 +214,12 @@ host_checks() {
 			result "$d" image "" "the image file as the guest last read the disk"
 		fi
 	done
+	# The file system as a whole, and its file, read here.
+	problem=$(e2fsck -fn "$work/held.img" 2>&1) && problem=
+	result held fsck "$problem" "e2fsck finds the file system clean"
+	kept=$(debugfs -R "cat /kept" "$work/held.img" 2>/dev/null)
+	[ "$kept" = "a file the refused runs must keep" ] && problem= || problem="/kept reads '$kept'"
+	result held file-on-image "$problem" "the file reads back from the image file"
 }
 host_checks >"$work/host"
 tee -a "$log" <"$work/host"

@@ -10,13 +10,16 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
@@ -195,6 +198,44 @@ TEST_F(Disk, EveryRunChangesItsRangeAlone)
 				expect_edges_caught(dev, changed);
 		EXPECT_TRUE(check_contents(dev, changed));
 	}
+}
+
+// What a disk holds, whole, through its O_DIRECT descriptor.
+std::vector<uint8_t> contents(const loop_device &dev)
+{
+	std::unique_ptr<uint8_t[], void (*)(void *)> buf(
+		static_cast<uint8_t *>(aligned_alloc(4096, static_cast<size_t>(dev.size))), free);
+	const auto size = static_cast<ssize_t>(dev.size);
+	EXPECT_EQ(pread(dev.fd, buf.get(), static_cast<size_t>(size), 0), size) << dev.path;
+	return {buf.get(), buf.get() + size};
+}
+
+// A disk that something holds (a virtual machine's, mounted or stacked on
+// by its caller; a loop device, by the test's own exclusive open) is
+// refused in every mode before any request, and not a byte changes; forced,
+// the run reaches it: its last sector, which none of those holders uses.
+TEST_F(Disk, HeldDiskIsRefused)
+{
+	int holder = -1;
+	if (!dev.disk) {
+		ASSERT_TRUE(attach(DISK_SIZE, 4096));
+		ASSERT_TRUE(fill_pattern(dev));
+		holder = open(dev.path.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
+		ASSERT_GE(holder, 0) << dev.path << ": " << strerror(errno);
+	}
+	const std::string refused =
+		"sectrim: DEV: the device is in use: a mounted file system, active swap, a "
+		"device-mapper, md, LVM or bcache device on it, or another exclusive opener "
+		"holds it; use --force to work on it anyway\n";
+	std::vector<uint8_t> before = contents(dev);
+	for (const char *args : {"-z DEV", "-v DEV", "-s DEV", "-z -v -o 1M -l 1M -p 256K DEV"})
+		expect_run({.args = args, .status = 1, .err = refused}, &dev);
+	EXPECT_TRUE(contents(dev) == before) << dev.path << " changed";
+	const uint64_t last = dev.size - static_cast<uint64_t>(dev.sector_size);
+	expect_run({.args = "-f -z -o " + std::to_string(last) + " DEV"}, &dev);
+	std::fill(before.begin() + static_cast<ptrdiff_t>(last), before.end(), 0);
+	EXPECT_TRUE(contents(dev) == before) << dev.path << ": not its last sector alone zeroed";
+	close(holder);
 }
 
 } // namespace
