@@ -84,8 +84,14 @@ mkdir -p "$root/bin" "$root/lib/modules" "$root/proc" "$root/sys" "$root/dev" "$
 	"$root$(dirname "$sectrim")"
 cp /bin/busybox "$root/bin/"
 for applet in sh mount umount insmod cat sed tail dd blockdev losetup readlink sha256sum \
-	mke2fs timeout sleep wc grep uname poweroff sync mkdir; do
+	mke2fs mkswap swapon swapoff timeout sleep wc grep uname poweroff sync mkdir; do
 	ln -s busybox "$root/bin/$applet"
+done
+# dmsetup, and the libraries it loads where the loader looks for them.
+cp /usr/sbin/dmsetup "$root/bin/"
+for lib in $(ldd /usr/sbin/dmsetup | sed -n 's|.* => \(/[^ ]*\) .*|\1|p;s|^[[:space:]]*\(/[^ ]*\) .*|\1|p'); do
+	mkdir -p "$root${lib%/*}"
+	cp -L "$lib" "$root$lib"
 done
 cp "$sectrim" "$root/bin/sectrim"
 # The device tests run the program from where it was built.
@@ -114,20 +120,45 @@ add_module() {
 	echo "$name" >>"$root/lib/modules/order"
 }
 for m in virtio_pci nvme virtio_blk virtio_scsi ahci sd_mod sdhci-pci mmc_block scsi_debug \
-	null_blk zram loop ext4 crc32c_generic; do
+	null_blk zram loop ext4 crc32c_generic dm-mod dm-crypt xts ecb gf128mul; do
 	add_module "$m"
 done
 (cd "$root" && find . | busybox cpio -o -H newc 2>/dev/null) >"$work/initrd"
 
 # The disks qemu emulates: image files in the work directory, nothing else.
 # One more holds a file system the guest mounts, which every run must leave
-# alone.
+# alone; three more, of 32 and 40 MiB on virtio-blk, what the guest stacks
+# on them: partitions, dm-linear, dm-crypt.
 host_disks="nvme virtio-blk-512 virtio-blk-4096 virtio-scsi sata sd-card held"
+stack_disks="stack-parts stack-linear stack-crypt"
 drives=()
-for d in $host_disks; do
-	truncate -s "$disk_size" "$work/$d.img"
+for d in $host_disks $stack_disks; do
+	size=$disk_size
+	case $d in
+	stack-parts | stack-linear) size=$((2 * disk_size)) ;;
+	stack-crypt) size=$((40 * 1048576)) ;;
+	esac
+	truncate -s "$size" "$work/$d.img"
 	drives+=(-drive "if=none,id=$d,file=$work/$d.img,format=raw,discard=unmap")
+	case $d in stack-*) drives+=(-device "virtio-blk-pci,drive=$d,serial=$d") ;; esac
 done
+
+# mbr_entry START SECTORS: a primary Linux partition's 16 bytes, by LBA.
+le32() {
+	printf '\\x%02x' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24 & 255))
+}
+mbr_entry() {
+	printf %b "\\x00\\xff\\xff\\xff\\x83\\xff\\xff\\xff$(le32 "$1")$(le32 "$2")"
+}
+# Three partitions of the 32 MiB disk, written here so that no partitioning
+# tool runs in the guest: [1, 8), [8, 24) and [24, 32) MiB.
+{
+	mbr_entry 2048 14336
+	mbr_entry 16384 32768
+	mbr_entry 49152 16384
+	printf '\x00%.0s' $(seq 16)
+	printf '\x55\xaa'
+} | dd of="$work/stack-parts.img" bs=1 seek=446 conv=notrunc status=none
 drives+=(-device "nvme,drive=nvme,serial=hostkit"
 	-device "virtio-blk-pci,drive=virtio-blk-512"
 	-device "virtio-blk-pci,drive=virtio-blk-4096,logical_block_size=4096,physical_block_size=4096"
@@ -203,7 +234,7 @@ host_checks() {
 		echo "FAIL vm guest: $why"
 		sed 's/^/qemu: /' "$work/qemu.err"
 	fi
-	for d in $host_disks; do
+	for d in $host_disks $stack_disks; do
 		guest=$(sed -n "s|^image $d ||p" "$log")
 		here=$(sha256sum <"$work/$d.img" | sed 's/ .*//')
 		if [ -z "$guest" ]; then

@@ -41,9 +41,10 @@ device_tests() {
 	fi
 }
 
-# disk_runs DISK DEVICE: the Disk table on DEVICE, one result a run.
+# disk_runs DISK DEVICE [UNDER]: the Disk table on DEVICE, checked on the
+# disks UNDER names too (see HOSTKIT_TEST_UNDER); one result a run.
 disk_runs() {
-	HOSTKIT_TEST_DISK=$2 HOSTKIT_REQUIRE_DEVICES=1 timeout 300 \
+	HOSTKIT_TEST_DISK=$2 HOSTKIT_TEST_UNDER=${3:-} HOSTKIT_REQUIRE_DEVICES=1 timeout 300 \
 		device_tests --gtest_filter=Disk.EveryRunChangesItsRangeAlone >/scratch/gtest 2>&1
 	status=$?
 	sed -n 's/^disk-run //p' /scratch/gtest >/scratch/runs
@@ -91,6 +92,50 @@ held_checks() {
 	digest held "$1"
 }
 
+# stacks: what administrators build on disks, each worked on with the Disk
+# table and checked on the disk beneath: the middle one of three partitions
+# (the last run asks past its end), dm-linear at an odd sector, dm-crypt
+# without and with allow_discards. Then what they hold: a whole disk with a
+# mounted partition, active swap, a disk under an active dm device, each
+# refused. dmsetup makes its own nodes.
+stacks() {
+	parts=$(sed -n "s|^stack-parts ||p" /scratch/disks)
+	linear=$(sed -n "s|^stack-linear ||p" /scratch/disks)
+	crypt=$(sed -n "s|^stack-crypt ||p" /scratch/disks)
+	if [ -z "$parts" ] || [ -z "$linear" ] || [ -z "$crypt" ]; then
+		result stacks found "no such disk: parts '$parts', linear '$linear', crypt '$crypt'" ""
+		return
+	fi
+	export DM_DISABLE_UDEV=1
+	disk_runs partition "${parts}2" "$parts@$((8 * MIB))"
+	dmsetup create linear --table "0 32768 linear $linear 2049" ||
+		result dm-linear made "dmsetup failed" ""
+	disk_runs dm-linear /dev/mapper/linear "$linear@$((2049 * 512))"
+	# A fixed key: the check needs ciphertext, not secrecy.
+	key=000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f
+	dmsetup create crypt --table "0 32768 crypt aes-xts-plain64 $key 0 $crypt 2048" ||
+		result dm-crypt made "dmsetup failed" ""
+	dmsetup create crypt-discards \
+		--table "0 32768 crypt aes-xts-plain64 $key 0 $crypt 40960 1 allow_discards" ||
+		result dm-crypt-discards made "dmsetup failed" ""
+	disk_runs dm-crypt /dev/mapper/crypt "$crypt@$MIB*"
+	disk_runs dm-crypt-discards /dev/mapper/crypt-discards "$crypt@$((20 * MIB))*"
+
+	mke2fs -q "${parts}1" && mount -t ext2 "${parts}1" /mnt
+	device_tests held whole-disk-of-a-mounted-partition Disk.HeldDiskIsRefused "$parts"
+	mkswap "${parts}3" >/dev/null && swapon "${parts}3"
+	device_tests held active-swap Disk.HeldDiskIsRefused "${parts}3"
+	swapoff "${parts}3"
+	umount /mnt
+	device_tests held disk-under-dm-linear Disk.HeldDiskIsRefused "$linear"
+	if ! { dmsetup remove linear && dmsetup remove crypt && dmsetup remove crypt-discards; }; then
+		result stacks removed "dmsetup remove failed" ""
+	fi
+	digest stack-parts "$parts"
+	digest stack-linear "$linear"
+	digest stack-crypt "$crypt"
+}
+
 # describe DISK DEVICE: what the kernel says of the disk, for the table.
 describe() {
 	q=/sys/block/${2#/dev/}/queue
@@ -110,7 +155,7 @@ find_disks() {
 		nvme*) disk=nvme ;;
 		vd*)
 			disk=virtio-blk-$(cat "$b/queue/logical_block_size")
-			[ "$(cat "$b/serial")" != held ] || disk=held
+			case $(cat "$b/serial") in held | stack-*) disk=$(cat "$b/serial") ;; esac
 			;;
 		sd*)
 			case $(readlink -f "$b/device") in
@@ -179,7 +224,7 @@ guest_main() {
 	make_disks
 	# SCSI scans and SD cards come up asynchronously.
 	tries=0
-	while [ "$(find_disks | wc -l)" -lt 11 ] && [ $tries -lt 60 ]; do
+	while [ "$(find_disks | wc -l)" -lt 14 ] && [ $tries -lt 60 ]; do
 		sleep 1
 		tries=$((tries + 1))
 	done
@@ -209,6 +254,7 @@ guest_main() {
 	else
 		result held found "no such disk" ""
 	fi
+	stacks
 	echo "guest: $passed passed, $failed failed"
 	sync
 	poweroff -f

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -95,12 +97,98 @@ int failures_so_far()
 	return failures;
 }
 
+// What a disk holds, whole, through its O_DIRECT descriptor.
+std::vector<uint8_t> contents(const loop_device &dev)
+{
+	std::unique_ptr<uint8_t[], void (*)(void *)> buf(
+		static_cast<uint8_t *>(aligned_alloc(4096, static_cast<size_t>(dev.size))), free);
+	const auto size = static_cast<ssize_t>(dev.size);
+	EXPECT_EQ(pread(dev.fd, buf.get(), static_cast<size_t>(size), 0), size) << dev.path;
+	return {buf.get(), buf.get() + size};
+}
+
+// A disk beneath the one worked on, from HOSTKIT_TEST_UNDER's list of
+// "PATH@OFFSET" (the device's bytes lie there as they are: a partition,
+// dm-linear) and "PATH@OFFSET*" (transformed there: dm-crypt), so that only
+// bytes under a range a run changed may change.
+struct leg {
+	loop_device disk;
+	uint64_t offset;
+	bool transformed;
+	std::vector<uint8_t> before;
+};
+
+void open_legs(std::vector<std::unique_ptr<leg>> *legs)
+{
+	const char *list = getenv("HOSTKIT_TEST_UNDER");
+	for (const std::string &word : words(list ? list : "")) {
+		auto l = std::make_unique<leg>();
+		const size_t at = word.rfind('@');
+		ASSERT_NE(at, std::string::npos) << word;
+		l->disk.path = word.substr(0, at);
+		l->offset = strtoull(word.c_str() + at + 1, nullptr, 10);
+		l->transformed = word.ends_with('*');
+		l->disk.fd = open(l->disk.path.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
+		ASSERT_GE(l->disk.fd, 0) << l->disk.path << ": " << strerror(errno);
+		l->disk.disk = true;
+		ASSERT_EQ(ioctl(l->disk.fd, BLKGETSIZE64, &l->disk.size), 0) << strerror(errno);
+		legs->push_back(std::move(l));
+	}
+}
+
+// The leg as the top device and the runs so far must leave it.
+::testing::AssertionResult leg_holds(const leg &l, const std::vector<uint8_t> &top,
+				     const std::vector<device_span> &changed)
+{
+	const std::vector<uint8_t> now = contents(l.disk);
+	const auto under_a_run = [&](uint64_t i) {
+		return std::ranges::any_of(changed, [&](const device_span &s) {
+			return i - l.offset >= s.start && i - l.offset - s.start < s.length;
+		});
+	};
+	size_t wrong = 0, first = 0;
+	for (size_t i = 0; i < now.size(); i++) {
+		const bool mapped = i >= l.offset && i - l.offset < top.size();
+		const bool ok = !mapped          ? now[i] == l.before[i]
+				: !l.transformed ? now[i] == top[i - l.offset]
+						 : now[i] == l.before[i] || under_a_run(i);
+		if (!ok && !wrong++)
+			first = i;
+	}
+	if (!wrong)
+		return ::testing::AssertionSuccess();
+	return ::testing::AssertionFailure()
+	       << l.disk.path << " beneath, the device at " << l.offset << ": " << wrong
+	       << " bytes wrong, the first at " << first;
+}
+
+// What a discarded range reads back as, for the table.
+std::string read_back(const std::vector<uint8_t> &before, const std::vector<uint8_t> &now,
+		      const disk_run &r)
+{
+	bool zeros = true, old = true, either = true;
+	for (uint64_t i = r.at; i < r.at + r.length; i++) {
+		zeros = zeros && now[i] == 0;
+		old = old && now[i] == before[i];
+		either = either && (now[i] == 0 || now[i] == before[i]);
+	}
+	return zeros ? "zeros" : old ? "the old data" : either ? "zeros in part" : "other data";
+}
+
 // Every run of the plan on dev, each checked over the whole device against
-// all the runs before it; what they changed in *changed.
+// all the runs before it, and on every disk beneath; what they changed in
+// *changed.
 void run_plan(const loop_device &dev, const std::string &note, std::vector<device_span> *changed)
 {
 	const bool discards = discard_max_bytes(dev) > 0;
+	std::vector<std::unique_ptr<leg>> legs;
+	if (dev.disk)
+		open_legs(&legs);
+	ASSERT_FALSE(::testing::Test::HasFailure());
 	ASSERT_TRUE(fill_pattern(dev)) << note;
+	std::vector<uint8_t> top = contents(dev);
+	for (auto &l : legs)
+		l->before = contents(l->disk);
 	for (const disk_run &r : plan(static_cast<uint64_t>(dev.sector_size), dev.size)) {
 		const int failures = failures_so_far();
 		const bool refused =
@@ -114,6 +202,7 @@ void run_plan(const loop_device &dev, const std::string &note, std::vector<devic
 						     " ioctl failed: Operation not supported\n"
 					   : ""},
 			   &dev, false, note);
+		std::vector<uint8_t> now = contents(dev);
 		std::string detail = "the rest kept, ";
 		if (refused) {
 			detail += "refused: not supported";
@@ -121,15 +210,13 @@ void run_plan(const loop_device &dev, const std::string &note, std::vector<devic
 			changed->push_back({r.at, r.length});
 			detail += "zeros inside";
 		} else {
-			// What the device made of it, for the table.
-			std::vector<device_span> zeros = *changed, kept = *changed;
-			zeros.push_back({r.at, r.length});
 			changed->push_back({r.at, r.length, true});
-			detail += check_contents(dev, zeros)  ? "reads back zeros"
-				  : check_contents(dev, kept) ? "reads back the old data"
-							      : "reads back zeros in part";
+			detail += "reads back " + read_back(top, now, r);
 		}
 		EXPECT_TRUE(check_contents(dev, *changed)) << r.name << " (" << note << ")";
+		for (const auto &l : legs)
+			EXPECT_TRUE(leg_holds(*l, now, *changed)) << r.name << " (" << note << ")";
+		top = std::move(now);
 		const bool failed = failures_so_far() > failures;
 		printf("disk-run %s %s: [%llu, %llu): %s\n", failed ? "FAIL" : "ok", r.name.c_str(),
 		       static_cast<unsigned long long>(r.at),
@@ -198,16 +285,6 @@ TEST_F(Disk, EveryRunChangesItsRangeAlone)
 				expect_edges_caught(dev, changed);
 		EXPECT_TRUE(check_contents(dev, changed));
 	}
-}
-
-// What a disk holds, whole, through its O_DIRECT descriptor.
-std::vector<uint8_t> contents(const loop_device &dev)
-{
-	std::unique_ptr<uint8_t[], void (*)(void *)> buf(
-		static_cast<uint8_t *>(aligned_alloc(4096, static_cast<size_t>(dev.size))), free);
-	const auto size = static_cast<ssize_t>(dev.size);
-	EXPECT_EQ(pread(dev.fd, buf.get(), static_cast<size_t>(size), 0), size) << dev.path;
-	return {buf.get(), buf.get() + size};
 }
 
 // A disk that something holds (a virtual machine's, mounted or stacked on
