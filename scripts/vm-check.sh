@@ -64,6 +64,17 @@ if [ ! -e "$kernel/boot/vmlinuz-$version" ]; then
 	mv "$kernel.part" "$kernel"
 fi
 moddir=$kernel/lib/modules/$version
+# mdadm the same way: the guest builds its arrays with it, the host needs none.
+mdadm=$build/mdadm/sbin/mdadm
+if [ ! -x "$mdadm" ]; then
+	rm -rf "$build/mdadm.part"
+	mkdir -p "$build/mdadm.part"
+	chmod 777 "$build/mdadm.part"
+	(cd "$build/mdadm.part" && apt-get download -q mdadm)
+	dpkg-deb -x "$build/mdadm.part"/mdadm_*.deb "$build/mdadm.part"
+	rm "$build/mdadm.part"/*.deb
+	mv "$build/mdadm.part" "$build/mdadm"
+fi
 
 echo "== static sectrim and device tests in $build"
 cmake -S . -B "$build" -DBUILD_TESTING=ON -DHOSTKIT_BENCH=OFF -DCMAKE_EXE_LINKER_FLAGS=-static \
@@ -87,9 +98,9 @@ for applet in sh mount umount insmod cat sed tail dd blockdev losetup readlink s
 	mke2fs mkswap swapon swapoff timeout sleep wc grep uname poweroff sync mkdir; do
 	ln -s busybox "$root/bin/$applet"
 done
-# dmsetup, and the libraries it loads where the loader looks for them.
-cp /usr/sbin/dmsetup "$root/bin/"
-for lib in $(ldd /usr/sbin/dmsetup | sed -n 's|.* => \(/[^ ]*\) .*|\1|p;s|^[[:space:]]*\(/[^ ]*\) .*|\1|p'); do
+# dmsetup and mdadm, and the libraries they load where the loader looks.
+cp /usr/sbin/dmsetup "$mdadm" "$root/bin/"
+for lib in $(ldd /usr/sbin/dmsetup "$mdadm" | sed -n 's|.* => \(/[^ ]*\) .*|\1|p;s|^[[:space:]]*\(/[^ ]*\) .*|\1|p' | sort -u); do
 	mkdir -p "$root${lib%/*}"
 	cp -L "$lib" "$root$lib"
 done
@@ -120,23 +131,25 @@ add_module() {
 	echo "$name" >>"$root/lib/modules/order"
 }
 for m in virtio_pci nvme virtio_blk virtio_scsi ahci sd_mod sdhci-pci mmc_block scsi_debug \
-	null_blk zram loop ext4 crc32c_generic dm-mod dm-crypt xts ecb gf128mul; do
+	null_blk zram loop ext4 crc32c_generic dm-mod dm-crypt xts ecb gf128mul \
+	dm-thin-pool md-mod raid1; do
 	add_module "$m"
 done
 (cd "$root" && find . | busybox cpio -o -H newc 2>/dev/null) >"$work/initrd"
 
 # The disks qemu emulates: image files in the work directory, nothing else.
 # One more holds a file system the guest mounts, which every run must leave
-# alone; three more, of 32 and 40 MiB on virtio-blk, what the guest stacks
-# on them: partitions, dm-linear, dm-crypt.
+# alone; six more on virtio-blk, what the guest stacks on them: partitions,
+# dm-linear, dm-crypt, RAID 1 on two, a thin pool.
 host_disks="nvme virtio-blk-512 virtio-blk-4096 virtio-scsi sata sd-card held"
-stack_disks="stack-parts stack-linear stack-crypt"
+stack_disks="stack-parts stack-linear stack-crypt stack-raid1a stack-raid1b stack-thin"
 drives=()
 for d in $host_disks $stack_disks; do
 	size=$disk_size
 	case $d in
 	stack-parts | stack-linear) size=$((2 * disk_size)) ;;
-	stack-crypt) size=$((40 * 1048576)) ;;
+	stack-crypt | stack-thin) size=$((40 * 1048576)) ;;
+	stack-raid1?) size=$((20 * 1048576)) ;;
 	esac
 	truncate -s "$size" "$work/$d.img"
 	drives+=(-drive "if=none,id=$d,file=$work/$d.img,format=raw,discard=unmap")

@@ -55,8 +55,10 @@ disk_runs() {
 			result "$1" "${run%:}" "$detail" ""
 		fi
 	done </scratch/runs
-	# A failure the runs' lines do not show: the test's own.
+	# A failure the runs' lines do not show: the test's own; and every
+	# disk beneath that did not hold.
 	[ "$status" = 0 ] || tail -n 30 /scratch/gtest
+	grep beneath /scratch/gtest
 	if [ "$(wc -l </scratch/runs)" != 6 ] ||
 		{ [ "$status" != 0 ] && ! grep -q '^FAIL' /scratch/runs; }; then
 		result "$1" runs "exit status $status, $(wc -l </scratch/runs) runs reported" ""
@@ -93,20 +95,25 @@ held_checks() {
 }
 
 # stacks: what administrators build on disks, each worked on with the Disk
-# table and checked on the disk beneath: the middle one of three partitions
-# (the last run asks past its end), dm-linear at an odd sector, dm-crypt
-# without and with allow_discards. Then what they hold: a whole disk with a
-# mounted partition, active swap, a disk under an active dm device, each
-# refused. dmsetup makes its own nodes.
+# table and checked on the disks beneath: the middle one of three
+# partitions (the last run asks past its end), dm-linear at an odd sector,
+# dm-crypt without and with allow_discards, md RAID 1, a thin volume. Then
+# what they hold: a whole disk with a mounted partition, active swap, a
+# disk under an active dm device, an md member, a thin pool under its
+# volume, each refused. dmsetup and mdadm make their own nodes.
 stacks() {
 	parts=$(sed -n "s|^stack-parts ||p" /scratch/disks)
 	linear=$(sed -n "s|^stack-linear ||p" /scratch/disks)
 	crypt=$(sed -n "s|^stack-crypt ||p" /scratch/disks)
-	if [ -z "$parts" ] || [ -z "$linear" ] || [ -z "$crypt" ]; then
-		result stacks found "no such disk: parts '$parts', linear '$linear', crypt '$crypt'" ""
+	r1a=$(sed -n "s|^stack-raid1a ||p" /scratch/disks)
+	r1b=$(sed -n "s|^stack-raid1b ||p" /scratch/disks)
+	thin=$(sed -n "s|^stack-thin ||p" /scratch/disks)
+	if [ -z "$parts" ] || [ -z "$linear" ] || [ -z "$crypt" ] || [ -z "$r1a" ] ||
+		[ -z "$r1b" ] || [ -z "$thin" ]; then
+		result stacks found "no such disk: $(grep -c '^stack-' /scratch/disks) of 6" ""
 		return
 	fi
-	export DM_DISABLE_UDEV=1
+	export DM_DISABLE_UDEV=1 MDADM_NO_UDEV=1
 	disk_runs partition "${parts}2" "$parts@$((8 * MIB))"
 	dmsetup create linear --table "0 32768 linear $linear 2049" ||
 		result dm-linear made "dmsetup failed" ""
@@ -120,6 +127,31 @@ stacks() {
 		result dm-crypt-discards made "dmsetup failed" ""
 	disk_runs dm-crypt /dev/mapper/crypt "$crypt@$MIB*"
 	disk_runs dm-crypt-discards /dev/mapper/crypt-discards "$crypt@$((20 * MIB))*"
+	# md's superblock, at 4 KiB on each member, is the array's to rewrite.
+	mkdir -p /run/mdadm
+	if mdadm --create /dev/md0 --run --assume-clean --metadata=1.2 --level=1 \
+		--raid-devices=2 "$r1a" "$r1b" >/scratch/err 2>&1; then
+		a=$(($(cat "/sys/block/md0/md/dev-${r1a#/dev/}/offset") * 512))
+		b=$(($(cat "/sys/block/md0/md/dev-${r1b#/dev/}/offset") * 512))
+		disk_runs md-raid1 /dev/md0 "$r1a@$a~4096+4096 $r1b@$b~4096+4096"
+	else
+		result md-raid1 made "$(cat /scratch/err)" ""
+	fi
+	# A pool of 64 KiB blocks: its metadata the disk's first 4 MiB, which
+	# only the pool may rewrite, its data the 32 MiB after them, which a
+	# fresh volume filled from its start takes in order.
+	if ! { dmsetup create thin-meta --table "0 8192 linear $thin 0" &&
+		dmsetup create thin-data --table "0 65536 linear $thin 8192" &&
+		dd if=/dev/zero of=/dev/mapper/thin-meta bs=4096 count=1 2>/dev/null &&
+		dmsetup create pool \
+			--table "0 65536 thin-pool /dev/mapper/thin-meta /dev/mapper/thin-data 128 0" &&
+		dmsetup message pool 0 "create_thin 0" &&
+		dmsetup create thin --table "0 32768 thin /dev/mapper/pool 0"; }; then
+		result dm-thin made "dmsetup failed" ""
+	fi
+	disk_runs dm-thin /dev/mapper/thin "$thin@$((4 * MIB))~0+$((4 * MIB))"
+	used=$(dmsetup status pool | sed -n 's|^[0-9]* [0-9]* thin-pool [0-9]* [0-9/]* \([0-9]*\)/.*|\1|p')
+	result dm-thin pool-blocks "" "$used of the volume's 256 pool blocks in use after the runs"
 
 	mke2fs -q "${parts}1" && mount -t ext2 "${parts}1" /mnt
 	device_tests held whole-disk-of-a-mounted-partition Disk.HeldDiskIsRefused "$parts"
@@ -128,12 +160,18 @@ stacks() {
 	swapoff "${parts}3"
 	umount /mnt
 	device_tests held disk-under-dm-linear Disk.HeldDiskIsRefused "$linear"
-	if ! { dmsetup remove linear && dmsetup remove crypt && dmsetup remove crypt-discards; }; then
-		result stacks removed "dmsetup remove failed" ""
-	fi
+	device_tests held md-member Disk.HeldDiskIsRefused "$r1a"
+	device_tests held thin-pool Disk.HeldDiskIsRefused /dev/mapper/pool
+	mdadm --stop /dev/md0 >/dev/null 2>&1 || result md-raid1 stopped "mdadm --stop failed" ""
+	for dm in linear crypt crypt-discards thin pool thin-meta thin-data; do
+		dmsetup remove $dm || result stacks removed "dmsetup remove $dm failed" ""
+	done
 	digest stack-parts "$parts"
 	digest stack-linear "$linear"
 	digest stack-crypt "$crypt"
+	digest stack-raid1a "$r1a"
+	digest stack-raid1b "$r1b"
+	digest stack-thin "$thin"
 }
 
 # describe DISK DEVICE: what the kernel says of the disk, for the table.
@@ -224,7 +262,7 @@ guest_main() {
 	make_disks
 	# SCSI scans and SD cards come up asynchronously.
 	tries=0
-	while [ "$(find_disks | wc -l)" -lt 14 ] && [ $tries -lt 60 ]; do
+	while [ "$(find_disks | wc -l)" -lt 17 ] && [ $tries -lt 60 ]; do
 		sleep 1
 		tries=$((tries + 1))
 	done

@@ -22,16 +22,20 @@ BEGIN {
 	name["null_blk"] = "null_blk, memory-backed"
 	name["zram"] = "zram"
 	name["loop"] = "loop device on tmpfs"
-	stacks = split("partition dm-linear dm-crypt dm-crypt-discards", stack, " ")
+	stacks = split("partition dm-linear dm-crypt dm-crypt-discards md-raid1 dm-thin", stack, " ")
 	name["partition"] = "the middle of three MBR partitions"
 	name["dm-linear"] = "dm-linear from sector 2049"
 	name["dm-crypt"] = "dm-crypt"
 	name["dm-crypt-discards"] = "dm-crypt with allow_discards"
-	helds = split("refused-while-mounted whole-disk-of-a-mounted-partition active-swap disk-under-dm-linear", held, " ")
+	name["md-raid1"] = "md RAID 1 on two disks"
+	name["dm-thin"] = "a thin volume, 64 KiB pool blocks"
+	helds = split("refused-while-mounted whole-disk-of-a-mounted-partition active-swap disk-under-dm-linear md-member thin-pool", held, " ")
 	name["refused-while-mounted"] = "a disk with a mounted file system"
 	name["whole-disk-of-a-mounted-partition"] = "a whole disk, one of its partitions mounted"
 	name["active-swap"] = "a partition with active swap"
 	name["disk-under-dm-linear"] = "a disk under an active dm-linear"
+	name["md-member"] = "a member of an active md RAID 1"
+	name["thin-pool"] = "a thin pool under an active thin volume"
 }
 $1 == "guest:" && $2 == "kernel" { kernel = $3 }
 $1 == "disk" {
@@ -53,6 +57,10 @@ $1 == "ok" || $1 == "FAIL" {
 		secure[d] = $1 == "FAIL" ? "failed" : "refused, not supported"
 	if (check == "zero-out")
 		zeros[d] = $1 == "FAIL" ? "failed" : "zeros"
+	if (check == "pool-blocks") {
+		keeps[d] = $0
+		sub(/^[^:]*: /, "", keeps[d])
+	}
 	if (d == "held")
 		held_result[check] = $1 == "FAIL" ? "FAILED" : "refused, nothing changed; forced, reaches it"
 }
@@ -71,12 +79,12 @@ END {
 			zeroout[d] ? zeroout[d] : "?", secure[d] ? secure[d] : "?", result(d)
 	}
 	print ""
-	print "| Stack, on virtio-blk | Discard reads back | Zero-out | Secure discard | Result |"
-	print "|---|---|---|---|---|"
+	print "| Stack, on virtio-blk | Discard reads back | Zero-out | Secure discard | What the stack keeps | Result |"
+	print "|---|---|---|---|---|---|"
 	for (i = 1; i <= stacks; i++) {
 		d = stack[i]
-		printf "| %s | %s | %s | %s | %s |\n", name[d], discard[d] ? discard[d] : "?", \
-			zeros[d] ? zeros[d] : "?", secure[d] ? secure[d] : "?", result(d)
+		printf "| %s | %s | %s | %s | %s | %s |\n", name[d], discard[d] ? discard[d] : "?", \
+			zeros[d] ? zeros[d] : "?", secure[d] ? secure[d] : "?", keeps[d] ? keeps[d] : "", result(d)
 	}
 	print ""
 	print "| Held device | Result |"

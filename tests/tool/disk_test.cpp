@@ -109,12 +109,15 @@ std::vector<uint8_t> contents(const loop_device &dev)
 
 // A disk beneath the one worked on, from HOSTKIT_TEST_UNDER's list of
 // "PATH@OFFSET" (the device's bytes lie there as they are: a partition,
-// dm-linear) and "PATH@OFFSET*" (transformed there: dm-crypt), so that only
-// bytes under a range a run changed may change.
+// dm-linear, a RAID 1 leg) and "PATH@OFFSET*" (transformed there: dm-crypt),
+// so that only bytes under a range a run changed may change; "~START+LENGTH"
+// after either is a span outside the device that its stack may rewrite
+// (md's superblock).
 struct leg {
 	loop_device disk;
 	uint64_t offset;
 	bool transformed;
+	uint64_t own_start = 0, own_length = 0;
 	std::vector<uint8_t> before;
 };
 
@@ -126,8 +129,13 @@ void open_legs(std::vector<std::unique_ptr<leg>> *legs)
 		const size_t at = word.rfind('@');
 		ASSERT_NE(at, std::string::npos) << word;
 		l->disk.path = word.substr(0, at);
-		l->offset = strtoull(word.c_str() + at + 1, nullptr, 10);
-		l->transformed = word.ends_with('*');
+		char *end;
+		l->offset = strtoull(word.c_str() + at + 1, &end, 10);
+		l->transformed = *end == '*';
+		if (const char *own = strchr(end, '~')) {
+			l->own_start = strtoull(own + 1, &end, 10);
+			l->own_length = strtoull(end, nullptr, 10);
+		}
 		l->disk.fd = open(l->disk.path.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
 		ASSERT_GE(l->disk.fd, 0) << l->disk.path << ": " << strerror(errno);
 		l->disk.disk = true;
@@ -149,7 +157,8 @@ void open_legs(std::vector<std::unique_ptr<leg>> *legs)
 	size_t wrong = 0, first = 0;
 	for (size_t i = 0; i < now.size(); i++) {
 		const bool mapped = i >= l.offset && i - l.offset < top.size();
-		const bool ok = !mapped          ? now[i] == l.before[i]
+		const bool own = i >= l.own_start && i - l.own_start < l.own_length;
+		const bool ok = !mapped          ? now[i] == l.before[i] || own
 				: !l.transformed ? now[i] == top[i - l.offset]
 						 : now[i] == l.before[i] || under_a_run(i);
 		if (!ok && !wrong++)
