@@ -132,24 +132,25 @@ add_module() {
 }
 for m in virtio_pci nvme virtio_blk virtio_scsi ahci sd_mod sdhci-pci mmc_block scsi_debug \
 	null_blk zram loop ext4 crc32c_generic dm-mod dm-crypt xts ecb gf128mul \
-	dm-thin-pool md-mod raid1; do
+	dm-thin-pool md-mod raid1 raid456; do
 	add_module "$m"
 done
 (cd "$root" && find . | busybox cpio -o -H newc 2>/dev/null) >"$work/initrd"
 
 # The disks qemu emulates: image files in the work directory, nothing else.
 # One more holds a file system the guest mounts, which every run must leave
-# alone; six more on virtio-blk, what the guest stacks on them: partitions,
-# dm-linear, dm-crypt, RAID 1 on two, a thin pool.
+# alone; nine more on virtio-blk, what the guest stacks on them: partitions,
+# dm-linear, dm-crypt, RAID 1 on two, RAID 5 on three, a thin pool.
 host_disks="nvme virtio-blk-512 virtio-blk-4096 virtio-scsi sata sd-card held"
-stack_disks="stack-parts stack-linear stack-crypt stack-raid1a stack-raid1b stack-thin"
+stack_disks="stack-parts stack-linear stack-crypt stack-raid1a stack-raid1b stack-thin
+	stack-raid5a stack-raid5b stack-raid5c"
 drives=()
 for d in $host_disks $stack_disks; do
 	size=$disk_size
 	case $d in
 	stack-parts | stack-linear) size=$((2 * disk_size)) ;;
 	stack-crypt | stack-thin) size=$((40 * 1048576)) ;;
-	stack-raid1?) size=$((20 * 1048576)) ;;
+	stack-raid[15]?) size=$((20 * 1048576)) ;;
 	esac
 	truncate -s "$size" "$work/$d.img"
 	drives+=(-drive "if=none,id=$d,file=$work/$d.img,format=raw,discard=unmap")

@@ -108,9 +108,10 @@ stacks() {
 	r1a=$(sed -n "s|^stack-raid1a ||p" /scratch/disks)
 	r1b=$(sed -n "s|^stack-raid1b ||p" /scratch/disks)
 	thin=$(sed -n "s|^stack-thin ||p" /scratch/disks)
+	r5=$(sed -n "s|^stack-raid5. ||p" /scratch/disks)
 	if [ -z "$parts" ] || [ -z "$linear" ] || [ -z "$crypt" ] || [ -z "$r1a" ] ||
-		[ -z "$r1b" ] || [ -z "$thin" ]; then
-		result stacks found "no such disk: $(grep -c '^stack-' /scratch/disks) of 6" ""
+		[ -z "$r1b" ] || [ -z "$thin" ] || [ "$(echo "$r5" | wc -w)" != 3 ]; then
+		result stacks found "no such disk: $(grep -c '^stack-' /scratch/disks) of 9" ""
 		return
 	fi
 	export DM_DISABLE_UDEV=1 MDADM_NO_UDEV=1
@@ -137,6 +138,29 @@ stacks() {
 	else
 		result md-raid1 made "$(cat /scratch/err)" ""
 	fi
+	# RAID 5 in chunks of 64 KiB, first as the kernel has it, then with
+	# devices_handle_discard_safely, which must be set before the array is.
+	for safely in N Y; do
+		name=md-raid5
+		[ $safely = N ] || name=md-raid5-discard-safely
+		echo $safely >/sys/module/raid456/parameters/devices_handle_discard_safely
+		# shellcheck disable=SC2086 # one word a member
+		if mdadm --create /dev/md1 --run --assume-clean --metadata=1.2 --level=5 --chunk=64 \
+			--raid-devices=3 $r5 >/scratch/err 2>&1; then
+			under=
+			for m in $r5; do
+				sys=/sys/block/md1/md/dev-${m#/dev/}
+				under="$under $m@$(($(cat "$sys/offset") * 512))%$(cat "$sys/slot")/3/65536~4096+4096"
+			done
+			disk_runs "$name" /dev/md1 "$under"
+			# shellcheck disable=SC2086
+			if ! { mdadm --stop /dev/md1 >/dev/null 2>&1 && mdadm --zero-superblock $r5; }; then
+				result "$name" stopped "mdadm --stop failed" ""
+			fi
+		else
+			result "$name" made "$(cat /scratch/err)" ""
+		fi
+	done
 	# A pool of 64 KiB blocks: its metadata the disk's first 4 MiB, which
 	# only the pool may rewrite, its data the 32 MiB after them, which a
 	# fresh volume filled from its start takes in order.
@@ -172,6 +196,9 @@ stacks() {
 	digest stack-raid1a "$r1a"
 	digest stack-raid1b "$r1b"
 	digest stack-thin "$thin"
+	for m in $r5; do
+		digest "$(sed -n "s|^\(stack-raid5.\) $m\$|\1|p" /scratch/disks)" "$m"
+	done
 }
 
 # describe DISK DEVICE: what the kernel says of the disk, for the table.
@@ -262,7 +289,7 @@ guest_main() {
 	make_disks
 	# SCSI scans and SD cards come up asynchronously.
 	tries=0
-	while [ "$(find_disks | wc -l)" -lt 17 ] && [ $tries -lt 60 ]; do
+	while [ "$(find_disks | wc -l)" -lt 20 ] && [ $tries -lt 60 ]; do
 		sleep 1
 		tries=$((tries + 1))
 	done

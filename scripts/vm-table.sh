@@ -22,12 +22,14 @@ BEGIN {
 	name["null_blk"] = "null_blk, memory-backed"
 	name["zram"] = "zram"
 	name["loop"] = "loop device on tmpfs"
-	stacks = split("partition dm-linear dm-crypt dm-crypt-discards md-raid1 dm-thin", stack, " ")
+	stacks = split("partition dm-linear dm-crypt dm-crypt-discards md-raid1 md-raid5 md-raid5-discard-safely dm-thin", stack, " ")
 	name["partition"] = "the middle of three MBR partitions"
 	name["dm-linear"] = "dm-linear from sector 2049"
 	name["dm-crypt"] = "dm-crypt"
 	name["dm-crypt-discards"] = "dm-crypt with allow_discards"
 	name["md-raid1"] = "md RAID 1 on two disks"
+	name["md-raid5"] = "md RAID 5 on three disks, 64 KiB chunks"
+	name["md-raid5-discard-safely"] = "md RAID 5, devices_handle_discard_safely=Y"
 	name["dm-thin"] = "a thin volume, 64 KiB pool blocks"
 	helds = split("refused-while-mounted whole-disk-of-a-mounted-partition active-swap disk-under-dm-linear md-member thin-pool", held, " ")
 	name["refused-while-mounted"] = "a disk with a mounted file system"

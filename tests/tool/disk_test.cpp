@@ -110,16 +110,37 @@ std::vector<uint8_t> contents(const loop_device &dev)
 // A disk beneath the one worked on, from HOSTKIT_TEST_UNDER's list of
 // "PATH@OFFSET" (the device's bytes lie there as they are: a partition,
 // dm-linear, a RAID 1 leg) and "PATH@OFFSET*" (transformed there: dm-crypt),
-// so that only bytes under a range a run changed may change; "~START+LENGTH"
-// after either is a span outside the device that its stack may rewrite
-// (md's superblock).
+// so that only bytes under a range a run changed may change; and
+// "PATH@OFFSET%SLOT/MEMBERS/CHUNK", member SLOT of a RAID 5 of MEMBERS in
+// chunks of CHUNK bytes laid out left-symmetric, md's default: its data
+// chunks the device's bytes, its parity chunks their exclusive or.
+// "~START+LENGTH" after any is a span outside the device that its stack may
+// rewrite (md's superblock).
 struct leg {
 	loop_device disk;
 	uint64_t offset;
 	bool transformed;
+	uint64_t slot = 0, members = 0, chunk = 0;
 	uint64_t own_start = 0, own_length = 0;
 	std::vector<uint8_t> before;
 };
+
+// What byte at of a RAID 5 member's data area must hold, given the
+// device's bytes; -1 past the stripes.
+int raid5_byte(const leg &l, const std::vector<uint8_t> &top, uint64_t at)
+{
+	const uint64_t data = l.members - 1, stripe = at / l.chunk, within = at % l.chunk;
+	const uint64_t base = stripe * data * l.chunk;
+	if (base + data * l.chunk > top.size())
+		return -1;
+	const uint64_t parity = data - stripe % l.members;
+	if (l.slot != parity)
+		return top[base + (l.slot + l.members - parity - 1) % l.members * l.chunk + within];
+	int sum = 0;
+	for (uint64_t k = 0; k < data; k++)
+		sum ^= top[base + k * l.chunk + within];
+	return sum;
+}
 
 void open_legs(std::vector<std::unique_ptr<leg>> *legs)
 {
@@ -132,6 +153,13 @@ void open_legs(std::vector<std::unique_ptr<leg>> *legs)
 		char *end;
 		l->offset = strtoull(word.c_str() + at + 1, &end, 10);
 		l->transformed = *end == '*';
+		if (*end == '%') {
+			l->slot = strtoull(end + 1, &end, 10);
+			l->members = strtoull(end + 1, &end, 10);
+			l->chunk = strtoull(end + 1, &end, 10);
+			ASSERT_TRUE(l->members >= 3 && l->chunk > 0 && l->slot < l->members)
+				<< word;
+		}
 		if (const char *own = strchr(end, '~')) {
 			l->own_start = strtoull(own + 1, &end, 10);
 			l->own_length = strtoull(end, nullptr, 10);
@@ -144,7 +172,8 @@ void open_legs(std::vector<std::unique_ptr<leg>> *legs)
 	}
 }
 
-// The leg as the top device and the runs so far must leave it.
+// The leg as the runs so far must leave it, given what the device must
+// hold: the leg's own judgement, so that a fault shows on it too.
 ::testing::AssertionResult leg_holds(const leg &l, const std::vector<uint8_t> &top,
 				     const std::vector<device_span> &changed)
 {
@@ -156,9 +185,13 @@ void open_legs(std::vector<std::unique_ptr<leg>> *legs)
 	};
 	size_t wrong = 0, first = 0;
 	for (size_t i = 0; i < now.size(); i++) {
-		const bool mapped = i >= l.offset && i - l.offset < top.size();
+		const int raid5 =
+			l.members && i >= l.offset ? raid5_byte(l, top, i - l.offset) : -1;
+		const bool mapped =
+			l.members ? raid5 >= 0 : i >= l.offset && i - l.offset < top.size();
 		const bool own = i >= l.own_start && i - l.own_start < l.own_length;
 		const bool ok = !mapped          ? now[i] == l.before[i] || own
+				: l.members      ? now[i] == raid5
 				: !l.transformed ? now[i] == top[i - l.offset]
 						 : now[i] == l.before[i] || under_a_run(i);
 		if (!ok && !wrong++)
@@ -196,6 +229,7 @@ void run_plan(const loop_device &dev, const std::string &note, std::vector<devic
 	ASSERT_FALSE(::testing::Test::HasFailure());
 	ASSERT_TRUE(fill_pattern(dev)) << note;
 	std::vector<uint8_t> top = contents(dev);
+	const std::vector<uint8_t> filled = top;
 	for (auto &l : legs)
 		l->before = contents(l->disk);
 	for (const disk_run &r : plan(static_cast<uint64_t>(dev.sector_size), dev.size)) {
@@ -223,8 +257,15 @@ void run_plan(const loop_device &dev, const std::string &note, std::vector<devic
 			detail += "reads back " + read_back(top, now, r);
 		}
 		EXPECT_TRUE(check_contents(dev, *changed)) << r.name << " (" << note << ")";
+		// What the device must hold: the pattern, zeros, and what a
+		// discard left.
+		std::vector<uint8_t> expected = filled;
+		for (const device_span &s : *changed)
+			for (uint64_t i = s.start; i < s.start + s.length; i++)
+				expected[i] = s.any_inside ? now[i] : 0;
 		for (const auto &l : legs)
-			EXPECT_TRUE(leg_holds(*l, now, *changed)) << r.name << " (" << note << ")";
+			EXPECT_TRUE(leg_holds(*l, expected, *changed))
+				<< r.name << " (" << note << ")";
 		top = std::move(now);
 		const bool failed = failures_so_far() > failures;
 		printf("disk-run %s %s: [%llu, %llu): %s\n", failed ? "FAIL" : "ok", r.name.c_str(),
