@@ -101,7 +101,9 @@ int failures_so_far()
 std::vector<uint8_t> contents(const loop_device &dev)
 {
 	std::unique_ptr<uint8_t[], void (*)(void *)> buf(
-		static_cast<uint8_t *>(aligned_alloc(4096, static_cast<size_t>(dev.size))), free);
+		static_cast<uint8_t *>(
+			aligned_alloc(4096, static_cast<size_t>(dev.size + 4095) / 4096 * 4096)),
+		free);
 	const auto size = static_cast<ssize_t>(dev.size);
 	EXPECT_EQ(pread(dev.fd, buf.get(), static_cast<size_t>(size), 0), size) << dev.path;
 	return {buf.get(), buf.get() + size};
@@ -283,7 +285,7 @@ uint8_t poke(const loop_device &dev, uint64_t at, uint8_t value)
 	const auto sector = static_cast<size_t>(dev.sector_size);
 	const auto start = static_cast<off_t>(at / sector * sector);
 	std::unique_ptr<uint8_t[], void (*)(void *)> buf(
-		static_cast<uint8_t *>(aligned_alloc(4096, sector)), free);
+		static_cast<uint8_t *>(aligned_alloc(4096, (sector + 4095) / 4096 * 4096)), free);
 	EXPECT_EQ(pread(dev.fd, buf.get(), sector, start), static_cast<ssize_t>(sector));
 	const uint8_t old = std::exchange(buf[at % sector], value);
 	EXPECT_EQ(pwrite(dev.fd, buf.get(), sector, start), static_cast<ssize_t>(sector));
