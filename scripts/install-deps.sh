@@ -40,7 +40,7 @@ packages_for() {
 	coverage) echo "gcovr" ;;
 	bench) echo "strace valgrind libbenchmark-dev binutils" ;;
 	dist) echo "git xz-utils" ;;
-	vm) echo "qemu-system-x86 busybox-static" ;;
+	vm) echo "qemu-system-x86 busybox-static dmsetup" ;;
 	# The package tools and autopkgtest for the tests of the installed
 	# package; the build's own packages come from debian/control below.
 	deb) echo "build-essential dpkg-dev lintian autopkgtest" ;;

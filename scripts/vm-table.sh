@@ -1,7 +1,8 @@
 #!/bin/sh
 # SPDX-License-Identifier: GPL-2.0-or-later
-# The README's table of verified drivers, made from a log of vm-check.sh
-# alone, so that the two cannot disagree. Usage: vm-table.sh LOG
+# The tables of docs/drivers.md (drivers, stacks, held devices), made from
+# a log of vm-check.sh alone, so that the two cannot disagree; they name
+# the kernel, whose reports they hold. Usage: vm-table.sh LOG
 set -eu
 awk '
 function size(b) {
@@ -21,7 +22,24 @@ BEGIN {
 	name["null_blk"] = "null_blk, memory-backed"
 	name["zram"] = "zram"
 	name["loop"] = "loop device on tmpfs"
+	stacks = split("partition dm-linear dm-crypt dm-crypt-discards md-raid1 md-raid5 md-raid5-discard-safely dm-thin", stack, " ")
+	name["partition"] = "the middle of three MBR partitions"
+	name["dm-linear"] = "dm-linear from sector 2049"
+	name["dm-crypt"] = "dm-crypt"
+	name["dm-crypt-discards"] = "dm-crypt with allow_discards"
+	name["md-raid1"] = "md RAID 1 on two disks"
+	name["md-raid5"] = "md RAID 5 on three disks, 64 KiB chunks"
+	name["md-raid5-discard-safely"] = "md RAID 5, devices_handle_discard_safely=Y"
+	name["dm-thin"] = "a thin volume, 64 KiB pool blocks"
+	helds = split("refused-while-mounted whole-disk-of-a-mounted-partition active-swap disk-under-dm-linear md-member thin-pool", held, " ")
+	name["refused-while-mounted"] = "a disk with a mounted file system"
+	name["whole-disk-of-a-mounted-partition"] = "a whole disk, one of its partitions mounted"
+	name["active-swap"] = "a partition with active swap"
+	name["disk-under-dm-linear"] = "a disk under an active dm-linear"
+	name["md-member"] = "a member of an active md RAID 1"
+	name["thin-pool"] = "a thin pool under an active thin volume"
 }
+$1 == "guest:" && $2 == "kernel" { kernel = $3 }
 $1 == "disk" {
 	d = $2
 	sector[d] = $5 " B"
@@ -36,18 +54,43 @@ $1 == "ok" || $1 == "FAIL" {
 	checks[d]++
 	if ($1 == "FAIL") failed[d]++
 	if (check == "discard")
-		discard[d] = $1 == "FAIL" ? "failed" : /refused/ ? "refused" : /zeros in part/ ? "zeros in part" : /zeros/ ? "zeros" : "old data"
+		discard[d] = $1 == "FAIL" ? "failed" : /refused/ ? "refused" : /zeros in part/ ? "zeros in part" : /other data/ ? "other data" : /zeros/ ? "zeros" : "old data"
 	if (check == "secure-discard")
 		secure[d] = $1 == "FAIL" ? "failed" : "refused, not supported"
+	if (check == "zero-out")
+		zeros[d] = $1 == "FAIL" ? "failed" : "zeros"
+	if (check == "pool-blocks") {
+		keeps[d] = $0
+		sub(/^[^:]*: /, "", keeps[d])
+	}
+	if (d == "held")
+		held_result[check] = $1 == "FAIL" ? "FAILED" : "refused, nothing changed; forced, reaches it"
+}
+function result(d) {
+	return !checks[d] ? "not run" : failed[d] ? "FAILED " failed[d] " of " checks[d] : checks[d] " checks passed"
 }
 END {
+	print "Under Debian'"'"'s kernel " (kernel ? kernel : "?") ":"
+	print ""
 	print "| Driver | Sector | Discard granularity | Discard reads back | Zero-out | Secure discard | Result |"
 	print "|---|---|---|---|---|---|---|"
 	for (i = 1; i <= n; i++) {
 		d = order[i]
-		result = !checks[d] ? "not run" : failed[d] ? "FAILED " failed[d] " of " checks[d] : checks[d] " checks passed"
 		printf "| %s | %s | %s | %s | %s | %s | %s |\n", name[d], sector[d] ? sector[d] : "?", \
 			granularity[d] ? granularity[d] : "?", discard[d] ? discard[d] : "?", \
-			zeroout[d] ? zeroout[d] : "?", secure[d] ? secure[d] : "?", result
+			zeroout[d] ? zeroout[d] : "?", secure[d] ? secure[d] : "?", result(d)
 	}
+	print ""
+	print "| Stack, on virtio-blk | Discard reads back | Zero-out | Secure discard | What the stack keeps | Result |"
+	print "|---|---|---|---|---|---|"
+	for (i = 1; i <= stacks; i++) {
+		d = stack[i]
+		printf "| %s | %s | %s | %s | %s | %s |\n", name[d], discard[d] ? discard[d] : "?", \
+			zeros[d] ? zeros[d] : "?", secure[d] ? secure[d] : "?", keeps[d] ? keeps[d] : "", result(d)
+	}
+	print ""
+	print "| Held device | Result |"
+	print "|---|---|"
+	for (i = 1; i <= helds; i++)
+		printf "| %s | %s |\n", name[held[i]], held_result[held[i]] ? held_result[held[i]] : "not run"
 }' "$1"

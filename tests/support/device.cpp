@@ -202,3 +202,42 @@ void DeviceTest::SetUp()
 	       << zero_start << ", " << zero_end << ")): " << wrong << " bytes wrong, the first at "
 	       << first << ": expected " << expected << ", found " << int{data[first]};
 }
+
+::testing::AssertionResult check_contents(const loop_device &dev, std::vector<device_span> spans)
+{
+	auto data = device_buffer(dev);
+	const auto size = static_cast<size_t>(dev.size);
+	if (pread(dev.fd, data.get(), size, 0) != static_cast<ssize_t>(size))
+		return system_failure("read " + dev.path);
+	const std::vector<uint8_t> &pattern = pattern_prefix(size);
+	std::ranges::sort(spans, {}, &device_span::start);
+	// The pattern up to each span, the span, and after the last span the
+	// pattern up to the end.
+	spans.push_back({dev.size, 0});
+	size_t at = 0, wrong = 0, first = 0;
+	int expected = 0;
+	std::string said;
+	for (const device_span &s : spans) {
+		const uint64_t from = std::min(s.start, dev.size);
+		const auto start = static_cast<size_t>(from),
+			   end = static_cast<size_t>(from + std::min(s.length, dev.size - from));
+		for (; at < end; at++) {
+			if (at >= start && s.any_inside)
+				continue;
+			const int want = at >= start ? 0 : pattern[at];
+			if (data[at] != want && !wrong++) {
+				first = at;
+				expected = want;
+			}
+		}
+		if (end > start)
+			said += (s.any_inside ? "anything in [" : "zeros in [") +
+				std::to_string(start) + ", " + std::to_string(end) + "), ";
+	}
+	if (!wrong)
+		return ::testing::AssertionSuccess();
+	return ::testing::AssertionFailure()
+	       << dev.path << " (" << said << "the pattern elsewhere): " << wrong
+	       << " bytes wrong, the first at " << first << ": expected " << expected << ", found "
+	       << int{data[first]};
+}

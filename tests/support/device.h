@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Attached with autoclear and held open by the record, so it also goes away
 // if the test process dies; nothing else is ever detached.
@@ -38,6 +39,14 @@ struct loop_device {
 // promises nothing); the failure names the first wrong offset.
 ::testing::AssertionResult check_contents(const loop_device &dev, uint64_t zero_start,
 					  uint64_t zero_length, bool any_inside = false);
+
+// The same over several disjoint spans of one device, each zeros or (with
+// any_inside) anything; the pattern everywhere else.
+struct device_span {
+	uint64_t start, length;
+	bool any_inside = false;
+};
+::testing::AssertionResult check_contents(const loop_device &dev, std::vector<device_span> spans);
 
 // A test with a 1 MiB device of 512-byte sectors, which attach() trades;
 // HOSTKIT_TEST_DISK=/dev/X gives it that whole disk instead (a virtual
