@@ -4,6 +4,7 @@
 #include "device_range.h"
 #include "refused_sizes.h"
 #include "runner.h"
+#include "version.h"
 
 #include <gtest/gtest.h>
 
