@@ -26,6 +26,10 @@ tar -xJf "$tarball" -C "$out"
 # dpkg-source looks for the orig tarball by this name beside the tree.
 mv "$tarball" "$out/hostkit_$upstream.orig.tar.xz"
 rm -f "$tarball.sha256"
+# What builds of other versions left of their source packages.
+for f in "$out"/hostkit-*/ "$out"/hostkit_*.orig.tar.xz "$out"/hostkit_*.dsc "$out"/hostkit_*.debian.tar.xz; do
+	case $f in "$src/" | "$out/hostkit_$upstream"[.-]*) ;; *) rm -rf "$f" ;; esac
+done
 
 changelog=$src/debian/changelog
 newest=$(dpkg-parsechangelog -l "$changelog" -S Version)
