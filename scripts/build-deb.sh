@@ -2,11 +2,11 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
 # Build the Debian package of HEAD as a 3.0 (quilt) source package: the
 # release tarball of HEAD (dist.sh), which holds what was committed and
-# nothing else, is the orig tarball, unpacked in OUT/hostkit-UPSTREAM.
-# Between releases the tree's debian/changelog (the packaging's, never the
-# tarball's) gains an entry for the snapshot, UPSTREAM-1. lintian holds the
-# result to account: any error or warning fails. The .deb files stay in OUT,
-# those of other architectures too.
+# nothing else, is the orig tarball, unpacked in OUT/hostkit-UPSTREAM with
+# HEAD's debian/ added. Between releases that debian/changelog gains an
+# entry for the snapshot, UPSTREAM-1. lintian holds the result to account:
+# any error or warning fails. The .deb files stay in OUT, those of other
+# architectures too.
 # Usage: build-deb.sh OUT [ARCH]   (JOBS in the environment, else one a processor)
 # An ARCH other than the build machine's is cross-built, binaries alone and
 # without the tests.
@@ -23,6 +23,8 @@ upstream=${name#hostkit-}
 src=$out/$name
 rm -rf "$src"
 tar -xJf "$tarball" -C "$out"
+# The packaging of the same commit, which the tarball leaves out.
+git archive --prefix="$name/debian/" HEAD:debian | tar -xf - -C "$out"
 # dpkg-source looks for the orig tarball by this name beside the tree.
 mv "$tarball" "$out/hostkit_$upstream.orig.tar.xz"
 rm -f "$tarball.sha256"

@@ -75,6 +75,11 @@ control_names() {
 
 unchecked=
 control=
+# A release tarball carries no debian/ (.gitattributes).
+if [ "$profiles" != none ] && [ ! -f debian/control ]; then
+	echo "install-deps.sh: no debian/control in this tree; the build's own packages are not checked" >&2
+	profiles=none
+fi
 if [ "$profiles" != none ]; then
 	if command -v dpkg-checkbuilddeps >/dev/null; then
 		# shellcheck disable=SC2086 # no profile, or one word
