@@ -1,41 +1,43 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
-# Convenience front end to the CMake build. Each kind of build has a tree of
-# its own, so that none reconfigures or rebuilds another: the program alone
-# in $(BUILD), the program with the whole test suite in $(CHECK_BUILD).
-BUILD       ?= build
-CHECK_BUILD ?= build-check
+# Front end to the CMake presets, which first installs, as root, the Debian
+# packages a target needs (scripts/install-deps.sh).
 PREFIX      ?= /usr
 WERROR      ?= OFF
 JOBS        ?= $(shell nproc)
 CMAKE_ARGS  ?=
-# Scripts called from here build with as many jobs.
+# Scripts called from here build with as many jobs, and so do cmake --build
+# and ctest, whose presets leave the number to these.
 export JOBS
+export CMAKE_BUILD_PARALLEL_LEVEL = $(JOBS)
+export CTEST_PARALLEL_LEVEL = $(JOBS)
 
-CONFIGURE = cmake -DCMAKE_INSTALL_PREFIX=$(PREFIX) -DHOSTKIT_WERROR=$(WERROR) $(CMAKE_ARGS)
+# Each kind of build is a preset of CMakePresets.json with a tree of its
+# own, so that none reconfigures or rebuilds another. preset NAME
+# configures and builds it; tested NAME also runs its tests.
+CONFIGURE = -DCMAKE_INSTALL_PREFIX=$(PREFIX) -DHOSTKIT_WERROR=$(WERROR) $(CMAKE_ARGS)
+preset = cmake --preset $(1) $(CONFIGURE) && cmake --build --preset $(1)
+tested = $(call preset,$(1)) && ctest --preset $(1)
 
 .PHONY: all build check demo install update-po clean asan-check lint fuzz coverage
 
 all: build
 
 # The program alone needs only the build packages; the test suite, and the
-# packages only it needs, come with make check (debian/control lists both).
+# packages only it needs, come with make check.
 build:
 	@scripts/install-deps.sh build
-	$(CONFIGURE) -S . -B $(BUILD) -DBUILD_TESTING=OFF
-	cmake --build $(BUILD) -j$(JOBS)
+	$(call preset,default)
 
 # Always the whole suite, and a failure when it holds no test at all.
 check:
 	@scripts/install-deps.sh build test
-	$(CONFIGURE) -S . -B $(CHECK_BUILD) -DBUILD_TESTING=ON
-	cmake --build $(CHECK_BUILD) -j$(JOBS)
-	cd $(CHECK_BUILD) && ctest --output-on-failure --no-tests=error -j$(JOBS)
+	$(call tested,check)
 
 demo: build
-	scripts/demo.sh $(BUILD)/tool/sectrim
+	scripts/demo.sh build/tool/sectrim
 
 install: build
-	DESTDIR=$(DESTDIR) cmake --install $(BUILD)
+	DESTDIR=$(DESTDIR) cmake --install build
 
 # Refresh po/hostkit.pot from the sources and merge it into every translation.
 update-po:
@@ -47,9 +49,7 @@ FUZZ_SECONDS ?= 300
 
 asan-check:
 	@scripts/install-deps.sh build test
-	cmake --preset asan -DHOSTKIT_WERROR=$(WERROR)
-	cmake --build build-asan -j$(JOBS)
-	cd build-asan && ctest --output-on-failure --no-tests=error -j$(JOBS)
+	$(call tested,asan)
 
 lint:
 	@scripts/install-deps.sh build lint
@@ -61,10 +61,7 @@ fuzz:
 
 coverage:
 	@scripts/install-deps.sh build test coverage
-	cmake --preset coverage
-	cmake --build build-coverage -j$(JOBS)
-	find build-coverage -name '*.gcda' -delete
-	cd build-coverage && ctest --output-on-failure --no-tests=error -j$(JOBS)
+	$(call tested,coverage)
 	gcovr -r . --object-directory build-coverage --filter 'tool/' --filter 'common/' \
 		--exclude-directories 'build-coverage/CMakeFiles' \
 		--exclude-unreachable-branches --exclude-throw-branches --print-summary \
@@ -73,14 +70,11 @@ coverage:
 
 # Benchmarks against the tool's limits, printed as one table of ratios (see
 # docs/performance.md). The rows that need loop devices need root.
-BENCH_BUILD ?= build-bench
 .PHONY: bench
 bench:
 	@scripts/install-deps.sh build test bench
-	$(CONFIGURE) -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON \
-		-DHOSTKIT_BENCH=ON
-	cmake --build $(BENCH_BUILD) -j$(JOBS) --target bench_programs
-	bench/run.py $(BENCH_BUILD)
+	$(call preset,bench)
+	bench/run.py build-bench
 
 # The Debian package, built in $(DEB_BUILD) from the release tarball of
 # HEAD, where the .deb is left beside those of other architectures; lintian
@@ -88,7 +82,7 @@ bench:
 DEB_BUILD ?= build-deb
 .PHONY: deb
 deb:
-	@scripts/install-deps.sh dist deb
+	@scripts/install-deps.sh $(if $(ARCH),-a $(ARCH)) dist deb
 	scripts/build-deb.sh $(DEB_BUILD) $(ARCH)
 
 # Releases: the source tarball and its checksum in $(DIST_BUILD), then the
@@ -103,7 +97,7 @@ distcheck: dist
 	@scripts/install-deps.sh build test
 	scripts/distcheck.sh $(DIST_BUILD)
 
-# What the release steps of the README need besides: dch.
+# What the release steps of docs/releasing.md need besides: dch.
 .PHONY: release-tools
 release-tools:
 	@scripts/install-deps.sh release dist
@@ -124,5 +118,5 @@ vm-check:
 	WERROR=$(WERROR) scripts/vm-check.sh $(VM_BUILD)
 
 clean:
-	rm -rf $(BUILD) $(CHECK_BUILD) $(BENCH_BUILD) $(DEB_BUILD) $(DIST_BUILD) $(VM_BUILD) \
+	rm -rf build build-check build-bench $(DEB_BUILD) $(DIST_BUILD) $(VM_BUILD) \
 		build-asan build-coverage build-fuzz build-lint build-cross-* fuzz-out

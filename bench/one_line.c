@@ -4,6 +4,8 @@
  * line through the same call and format as the tool's version line, and
  * nothing else.
  */
+#include "version.h"
+
 #include <stdio.h>
 
 int main(void)

@@ -7,6 +7,8 @@
  *
  * usage: start_floor -V
  */
+#include "version.h"
+
 #include <errno.h>
 #include <getopt.h>
 #include <libintl.h>

@@ -27,19 +27,13 @@ case $build_arch:$arch in
 "$arch:$arch" | amd64:i386) qemu= ;;
 esac
 
-# The target's compilers, its C and C++ run-time libraries for running
-# what is built, the target's build of every library `make check` builds
-# against, and the native tools of `make check`.
-# Valgrind, which runs i386 programs on amd64, wants that C library's
-# symbols; it cannot run an emulated architecture's programs at all.
-packages="crossbuild-essential-$arch libc6:$arch libstdc++6:$arch"
-for p in $(scripts/install-deps.sh --list build test); do
-	case $p in lib*-dev) packages="$packages $p:$arch" ;; esac
-done
-[ -z "$qemu" ] && [ "$arch" != i386 ] || packages="$packages qemu-user-static"
-[ "$arch" != i386 ] || packages="$packages libc6-dbg:$arch"
-scripts/install-deps.sh build test
-scripts/cross-deps.sh "$arch" "$packages"
+# The target's compilers and run-time libraries, its build of every library
+# make check builds against, and the native tools of make check; qemu-user
+# where the kernel may not run the target's programs.
+groups="build test"
+[ -z "$qemu" ] && [ "$arch" != i386 ] || groups="$groups qemu"
+# shellcheck disable=SC2086 # one word per group
+scripts/install-deps.sh -a "$arch" $groups
 
 # An amd64 kernel built or booted without its 32-bit layer refuses i386
 # programs: qemu-user runs them then. A 32-bit program that the kernel runs

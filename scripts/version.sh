@@ -3,117 +3,69 @@
 # The project's version, for everything that names it: sectrim -V, the
 # manual page, the release tarball and the Debian package.
 #
-# VERSION is the project() line of the top CMakeLists.txt. A clean checkout
-# of the commit tagged vVERSION is the release, VERSION. Anything else is a
-# snapshot, VERSION+gitDATE.N.gHASH: DATE the commit's day (UTC), N the
-# commits since vVERSION (left out where that tag is not behind HEAD), HASH
-# the commit, and .dirty after it when tracked files have uncommitted
-# changes. Debian orders a snapshot above VERSION and below any later
-# release (0.2.0 < 0.2.0+git20261208.6.g787a1ce < 0.2.1), and snapshots of
-# different branches by their date; dots, not hyphens, join the parts,
-# since a hyphen would start a Debian revision, which a native package has
-# not.
+# VERSION is the project() line of the top CMakeLists.txt. The commit tagged
+# vVERSION is the release, VERSION. Any other commit is a snapshot,
+# VERSION+gitDATE.N.gHASH: DATE the commit's day (UTC), N the commits since
+# vVERSION (left out where that is not the release tag nearest behind it),
+# HASH the commit; a work tree with uncommitted changes adds .dirty. Debian
+# orders a snapshot above VERSION and below any later release
+# (0.2.0-1 < 0.2.0+git20261208.6.g787a1ce-1 < 0.2.1-1), and snapshots of
+# different branches by their date.
 #
-# A tree exported from git (the tarball, the package's build tree) carries
-# its version in the newest entry of its debian/changelog, which the export
-# writes with --changelog.
+# git archive fills in the stamp below (export-subst, .gitattributes), so
+# that the release tarball, unpacked without git, knows its commit; in a
+# checkout git log reads the same fields.
 #
-# Usage: version.sh [--release | --dist | --date | --changelog]
-#   (none)       the version of this tree
-#   --release    VERSION alone, the release this tree leads to or is
-#   --dist       the tarball's name, hostkit-VERSION of HEAD (make dist packs HEAD)
-#   --date       the manual page's date, YYYY-MM-DD: SOURCE_DATE_EPOCH's, or
-#                the changelog's at a release and the commit's at a snapshot
-#   --changelog  debian/changelog as HEAD's export carries it
+# Usage: version.sh [--release | --dist | --date]
+#   (none)     the version of this tree
+#   --release  VERSION alone
+#   --dist     the tarball's name, hostkit-VERSION of HEAD (make dist packs HEAD)
+#   --date     the manual page's date, YYYY-MM-DD: SOURCE_DATE_EPOCH's, else the commit's
 set -eu
+# shellcheck disable=SC2016 # git archive expands it, not the shell
+stamp='$Format:%ct %H %(describe:match=v[0-9]*)$'
+option=${1-}
 top=$(cd "$(dirname "$0")/.." && pwd -P)
-release=$(sed -n 's/^project(hostkit VERSION \([0-9][0-9.]*\)[ )].*/\1/p' \
-	"$top/CMakeLists.txt")
-if [ -z "$release" ]; then
-	echo "version.sh: no version in the project() line of CMakeLists.txt" >&2
+fail() {
+	echo "version.sh: $*" >&2
 	exit 1
-fi
-changelog=$top/debian/changelog
-# A checkout that git cannot read (git missing, or a repository another
-# user owns) would pass for an exported tree and give a snapshot the
-# version of the release.
-if [ -e "$top/.git" ] && ! git -C "$top" rev-parse --git-dir >/dev/null; then
-	echo "version.sh: cannot read the git checkout $top" >&2
-	exit 1
-fi
-
-# The top of a checkout, not a tree exported below one (build-deb/hostkit).
-in_git() {
-	[ "$(git -C "$top" rev-parse --show-toplevel 2>/dev/null)" = "$top" ]
 }
+release=$(sed -n 's/^project(hostkit VERSION \([0-9][0-9.]*\)[ )].*/\1/p' "$top/CMakeLists.txt")
+[ -n "$release" ] || fail "no version in the project() line of CMakeLists.txt"
 
-# The number of commits from the tag vVERSION to HEAD, or nothing where
-# that tag is not behind HEAD.
-since_release() {
-	described=$(git -C "$top" describe --tags --match "v$release" --long --abbrev=7 HEAD 2>/dev/null) ||
-		return 0
-	described=${described%-g*}
-	echo "${described##*-}"
-}
-
-# snapshot [dirty]: HEAD's snapshot version, with .dirty when asked.
-snapshot() {
-	day=$(TZ=UTC0 git -C "$top" log -1 --format=%cd --date=format-local:%Y%m%d HEAD)
-	since=$(since_release)
-	echo "$release+git$day${since:+.$since}.g$(git -C "$top" rev-parse --short=7 HEAD)${1:+.dirty}"
-}
-
-# version_of head|tree: the version of HEAD, or of the work tree.
-version_of() {
-	if ! in_git; then
-		sed -n '1s/^hostkit (\([^)]*\)).*/\1/p' "$changelog"
-	elif [ "$1" = tree ] && ! git -C "$top" diff --quiet HEAD --; then
-		snapshot dirty
-	elif [ "$(since_release)" = 0 ]; then
-		echo "$release"
-	else
-		snapshot
-	fi
-}
-
-# The date of the newest changelog entry, in seconds.
-changelog_date() {
-	date -u -d "$(sed -n 's/^ -- .*>  //p' "$changelog" | head -n 1)" +%s
-}
-
-case ${1-} in
-'')
-	version_of tree
-	;;
---release)
-	echo "$release"
-	;;
---dist)
-	echo "hostkit-$(version_of head)"
-	;;
---date)
-	if [ -z "${SOURCE_DATE_EPOCH-}" ]; then
-		if in_git && [ "$(version_of tree)" != "$release" ]; then
-			SOURCE_DATE_EPOCH=$(git -C "$top" log -1 --format=%ct HEAD)
-		else
-			SOURCE_DATE_EPOCH=$(changelog_date)
-		fi
-	fi
-	date -u -d "@$SOURCE_DATE_EPOCH" +%Y-%m-%d
-	;;
---changelog)
-	version=$(version_of head)
-	if [ "$version" != "$release" ]; then
-		# The maintainer of the newest entry signs for the snapshot.
-		maintainer=$(git -C "$top" show HEAD:debian/changelog | sed -n 's/^ -- \(.*>\)  .*/\1/p' | head -n 1)
-		printf '%s\n\n%s\n\n%s\n\n' "hostkit ($version) UNRELEASED; urgency=medium" \
-			"  * Snapshot of commit $(git -C "$top" rev-parse HEAD)." \
-			" -- $maintainer  $(LC_ALL=C date -u -R -d "@$(git -C "$top" log -1 --format=%ct HEAD)")"
-	fi
-	git -C "$top" show HEAD:debian/changelog
-	;;
+dirty=
+case $stamp in
+[0-9]*) ;;
 *)
-	echo "usage: version.sh [--release | --dist | --date | --changelog]" >&2
+	# Not filled in, so a checkout; one that git cannot read (git missing,
+	# or a repository another user owns) must not pass for any version.
+	[ "$(git -C "$top" rev-parse --show-toplevel 2>/dev/null)" = "$top" ] ||
+		fail "$top is neither a git checkout that git can read nor a tree from git archive"
+	format=${stamp#?Format:}
+	stamp=$(git -C "$top" log -1 --format="${format%?}" HEAD)
+	git -C "$top" diff --quiet HEAD -- || dirty=.dirty
+	;;
+esac
+# shellcheck disable=SC2086 # the stamp's fields: time, commit, description
+set -- $stamp
+# The description is vVERSION at the tag and vVERSION-N-gHASH after it.
+case ${3-} in
+"v$release") since=0 ;;
+"v$release"-*-g*) since=${3#"v$release"-} since=${since%-g*} ;;
+*) since= ;;
+esac
+case $since in *[!0-9]*) since= ;; esac
+snapshot=$release+git$(date -u -d "@$1" +%Y%m%d)${since:+.$since}.g$(echo "$2" | cut -c1-7)
+head=$snapshot
+[ "$since" != 0 ] || head=$release
+
+case $option in
+'') if [ -z "$dirty" ]; then echo "$head"; else echo "$snapshot$dirty"; fi ;;
+--release) echo "$release" ;;
+--dist) echo "hostkit-$head" ;;
+--date) date -u -d "@${SOURCE_DATE_EPOCH:-$1}" +%Y-%m-%d ;;
+*)
+	echo "usage: version.sh [--release | --dist | --date]" >&2
 	exit 2
 	;;
 esac

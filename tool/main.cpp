@@ -5,6 +5,7 @@
 #include "device_range.h"
 #include "i18n.h"
 #include "stream_close.h"
+#include "version.h"
 
 #include <err.h>
 #include <errno.h>

@@ -37,10 +37,11 @@ check "version line of the installed program" "sectrim from hostkit $version" \
 check "version in the installed manual page's footer" \
 	"hostkit $(printf '%s\n' "$version" | sed 's/\(+git[0-9]\{8\}\).*/\1/')" \
 	"$(sed -n 's/^\.TH [^"]*"[^"]*" "\([^"]*\)".*/\1/p' "$root/share/man/man8/sectrim.8")"
-# The newest debian/changelog entry is the release's, or in an exported
-# tree the snapshot's of it.
+# The newest debian/changelog entry is the release's, or in a package's
+# tree the snapshot's of it; the Debian revision aside.
 if [ -f "$src/debian/changelog" ]; then
 	deb_version=$(sed -n '1s/^hostkit (\([^)]*\)).*/\1/p' "$src/debian/changelog")
+	deb_version=${deb_version%-*}
 	check "newest debian/changelog entry, less a snapshot's part" "$release" "${deb_version%%+git*}"
 fi
 # The tool is built without exceptions and RTTI and links as needed: the

@@ -3,6 +3,7 @@
 // in order, paths that are not block devices, failing streams.
 #include "refused_sizes.h"
 #include "runner.h"
+#include "version.h"
 
 #include <gtest/gtest.h>
 
