@@ -202,6 +202,19 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
 
 // The paths opened, to tell a node turned away unopened from one refused
 // after opening, and the flags, which decide whether the device is claimed.
+namespace {
+int logged_open(const char *path, int flags, mode_t mode)
+{
+	// One line per open, whatever the name holds.
+	char shown[PATH_MAX] = {};
+	for (size_t n = 0; path[n] && n < sizeof shown - 1; n++)
+		shown[n] = static_cast<unsigned char>(path[n]) < ' ' ? '?' : path[n];
+	log_line("OPEN %#o %s", static_cast<unsigned>(flags), shown);
+	return real_open64()(path, flags, mode);
+}
+
+} // namespace
+
 // open and open64 are the same call here.
 extern "C" int open64(const char *path, int flags, ...)
 {
@@ -212,17 +225,21 @@ extern "C" int open64(const char *path, int flags, ...)
 		mode = va_arg(ap, mode_t);
 		va_end(ap);
 	}
-	// One line per open, whatever the name holds.
-	char shown[PATH_MAX] = {};
-	for (size_t n = 0; path[n] && n < sizeof shown - 1; n++)
-		shown[n] = static_cast<unsigned char>(path[n]) < ' ' ? '?' : path[n];
-	log_line("OPEN %#o %s", static_cast<unsigned>(flags), shown);
-	return real_open64()(path, flags, mode);
+	return logged_open(path, flags, mode);
 }
 
 // open is open64 under 64-bit offsets: the plain name is given by its symbol.
 extern "C" int open_plain(const char *path, int flags, ...) __asm__("open")
 	__attribute__((alias("open64"), nonnull(1)));
+
+// A fortified build calls these when the flags are not a constant, as
+// where --force picks them.
+extern "C" int __open64_2(const char *path, int flags)
+{
+	return logged_open(path, flags, 0);
+}
+extern "C" int open_2_plain(const char *path, int flags) __asm__("__open_2")
+	__attribute__((alias("__open64_2"), nonnull(1)));
 
 // Readings logged to the microsecond, so that tests can replay the pacing;
 // benchmarks count instructions through here, so no log, no formatting.
