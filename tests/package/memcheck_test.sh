@@ -22,8 +22,8 @@ fi
 loop_need
 work=$(mktemp -d) || exit 1
 loop_traps "$work"
-truncate -s 1M "$work/backing" && : >"$work/regular" || exit 1
-dev=$(losetup --find --show "$work/backing") || { echo "cannot attach a loop device" >&2; exit 1; }
+: >"$work/regular" || exit 1
+dev=$(loop_attach "$work/backing" 1M) || exit 1
 
 # memcheck STATUS PROGRAM ARG...: the run exits with STATUS, and memcheck
 # finds no error and no block in use at exit.

@@ -19,8 +19,7 @@ fi
 loop_need
 work=$(mktemp -d) || exit 1
 loop_traps "$work"
-truncate -s 1M "$work/backing" || exit 1
-dev=$(losetup --find --show "$work/backing") || { echo "cannot attach a loop device" >&2; exit 1; }
+dev=$(loop_attach "$work/backing" 1M) || exit 1
 
 # calls ARG...: the system calls of one run, less one per report line. A
 # 32-bit program's exec is totalled apart, in the 64-bit table.

@@ -22,8 +22,7 @@ german() {
 work=$(mktemp -d)
 loop_traps "$work"
 if [ "${4:-}" = reports ]; then
-	truncate -s 4M "$work/disk.img"
-	loop=$(losetup --find --show "$work/disk.img") || { echo "cannot attach a loop device" >&2; exit 1; }
+	loop=$(loop_attach "$work/disk.img" 4M) || exit 1
 	# Zero-fill works on every loop device; the discard also reads a German
 	# decimal comma.
 	check "German zero-fill report" "$loop: 1048576 Bytes ab Offset 0 mit Nullen gefüllt" \

@@ -45,3 +45,11 @@ loop_traps() {
 	trap 'exit 130' INT
 	trap 'exit 143' TERM
 }
+
+# loop_attach IMAGE SIZE: IMAGE made SIZE long and attached, its device on
+# the standard output; else a message and a failing status.
+loop_attach() {
+	truncate -s "$2" "$1" && losetup --find --show "$1" && return 0
+	echo "cannot attach a loop device over $1" >&2
+	return 1
+}
