@@ -95,7 +95,7 @@ mkdir -p "$root/bin" "$root/lib/modules" "$root/proc" "$root/sys" "$root/dev" "$
 	"$root$(dirname "$sectrim")"
 cp /bin/busybox "$root/bin/"
 for applet in sh mount umount insmod cat sed tail dd blockdev losetup readlink sha256sum \
-	mke2fs mkswap swapon swapoff timeout sleep wc grep uname poweroff sync mkdir; do
+	mke2fs mkswap swapon swapoff timeout sleep wc grep uname poweroff sync mkdir stat; do
 	ln -s busybox "$root/bin/$applet"
 done
 # dmsetup and mdadm, and the libraries they load where the loader looks.

@@ -23,13 +23,13 @@ result() {
 	fi
 }
 
-# device_tests DISK CHECK FILTER [DEVICE]: the device tests of FILTER, on
-# DEVICE or, without it, on loop devices they attach over files in the
-# guest's tmpfs; one result, the gtest output in /scratch/gtest. The fault
-# library cannot be preloaded into a static program: no test that needs it
-# is ever asked for.
+# device_tests DISK CHECK FILTER [DEVICE [UNDER]]: the device tests of
+# FILTER, on DEVICE or, without it, on loop devices they attach over files
+# in the guest's tmpfs, with the disks UNDER names beneath it; one result,
+# the gtest output in /scratch/gtest. The fault library cannot be preloaded
+# into a static program: no test that needs it is ever asked for.
 device_tests() {
-	HOSTKIT_TEST_DISK=${4:-} HOSTKIT_REQUIRE_DEVICES=1 timeout 300 \
+	HOSTKIT_TEST_DISK=${4:-} HOSTKIT_TEST_UNDER=${5:-} HOSTKIT_REQUIRE_DEVICES=1 timeout 300 \
 		device_tests --gtest_filter="$3" >/scratch/gtest 2>&1
 	status=$?
 	summary=$(sed -n 's/^\[  PASSED  \] //p' /scratch/gtest)
@@ -44,6 +44,7 @@ device_tests() {
 # disk_runs DISK DEVICE [UNDER]: the Disk table on DEVICE, checked on the
 # disks UNDER names too (see HOSTKIT_TEST_UNDER); one result a run.
 disk_runs() {
+	[ -z "${3:-}" ] || describe "$1" "$2"
 	HOSTKIT_TEST_DISK=$2 HOSTKIT_TEST_UNDER=${3:-} HOSTKIT_REQUIRE_DEVICES=1 timeout 300 \
 		device_tests --gtest_filter=Disk.EveryRunChangesItsRangeAlone >/scratch/gtest 2>&1
 	status=$?
@@ -174,18 +175,23 @@ stacks() {
 		result dm-thin made "dmsetup failed" ""
 	fi
 	disk_runs dm-thin /dev/mapper/thin "$thin@$((4 * MIB))~0+$((4 * MIB))"
+	# The runs' fill took every one of the volume's 256 blocks.
 	used=$(dmsetup status pool | sed -n 's|^[0-9]* [0-9]* thin-pool [0-9]* [0-9/]* \([0-9]*\)/.*|\1|p')
-	result dm-thin pool-blocks "" "$used of the volume's 256 pool blocks in use after the runs"
+	if [ -n "$used" ]; then
+		result dm-thin pool-blocks "" "$((256 - used)) of the 256 pool blocks the fill took freed"
+	else
+		result dm-thin pool-blocks "dmsetup status pool: $(dmsetup status pool)" ""
+	fi
 
 	mke2fs -q "${parts}1" && mount -t ext2 "${parts}1" /mnt
 	device_tests held whole-disk-of-a-mounted-partition Disk.HeldDiskIsRefused "$parts"
 	mkswap "${parts}3" >/dev/null && swapon "${parts}3"
-	device_tests held active-swap Disk.HeldDiskIsRefused "${parts}3"
+	device_tests held active-swap Disk.HeldDiskIsRefused "${parts}3" "$parts@0"
 	swapoff "${parts}3"
 	umount /mnt
 	device_tests held disk-under-dm-linear Disk.HeldDiskIsRefused "$linear"
 	device_tests held md-member Disk.HeldDiskIsRefused "$r1a"
-	device_tests held thin-pool Disk.HeldDiskIsRefused /dev/mapper/pool
+	device_tests held thin-pool Disk.HeldDiskIsRefused /dev/mapper/pool "$thin@0"
 	mdadm --stop /dev/md0 >/dev/null 2>&1 || result md-raid1 stopped "mdadm --stop failed" ""
 	for dm in linear crypt crypt-discards thin pool thin-meta thin-data; do
 		dmsetup remove $dm || result stacks removed "dmsetup remove $dm failed" ""
@@ -201,14 +207,19 @@ stacks() {
 	done
 }
 
-# describe DISK DEVICE: what the kernel says of the disk, for the table.
+# describe DISK DEVICE: what the kernel says of the disk, or of the stack's
+# device (a partition's queue is its disk's), for the table.
 describe() {
-	q=/sys/block/${2#/dev/}/queue
+	# By number: the nodes dmsetup makes are no links to the kernel's names.
+	number=$(stat -L -c %t:%T "$2")
+	sys=/sys/dev/block/$((0x${number%:*})):$((0x${number#*:}))
+	q=$sys/queue
+	[ -d "$q" ] || q=$sys/../queue
 	zeroout=emulated
 	[ "$(cat "$q/write_zeroes_max_bytes")" = 0 ] || zeroout=native
 	echo "disk $1 $2 sector $(cat "$q/logical_block_size") size $(blockdev --getsize64 "$2")" \
 		"discard-granularity $(cat "$q/discard_granularity")" \
-		"discard-alignment $(cat "/sys/block/${2#/dev/}/discard_alignment")" \
+		"discard-alignment $(cat "$sys/discard_alignment")" \
 		"discard-max $(cat "$q/discard_max_bytes") zeroout $zeroout"
 }
 

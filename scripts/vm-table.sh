@@ -53,15 +53,19 @@ $1 == "ok" || $1 == "FAIL" {
 	sub(/:$/, "", check)
 	checks[d]++
 	if ($1 == "FAIL") failed[d]++
-	if (check == "discard")
+	if (check == "discard") {
 		discard[d] = $1 == "FAIL" ? "failed" : /refused/ ? "refused" : /zeros in part/ ? "zeros in part" : /other data/ ? "other data" : /zeros/ ? "zeros" : "old data"
+		if (match($0, /whole units of [0-9]+ K?i?B/))
+			keeps[d] = "discards only whole " substr($0, RSTART + 15, RLENGTH - 15) " units"
+	}
 	if (check == "secure-discard")
 		secure[d] = $1 == "FAIL" ? "failed" : "refused, not supported"
 	if (check == "zero-out")
 		zeros[d] = $1 == "FAIL" ? "failed" : "zeros"
 	if (check == "pool-blocks") {
-		keeps[d] = $0
-		sub(/^[^:]*: /, "", keeps[d])
+		blocks = $0
+		sub(/^[^:]*: /, "", blocks)
+		keeps[d] = (keeps[d] ? keeps[d] "; " : "") blocks
 	}
 	if (d == "held")
 		held_result[check] = $1 == "FAIL" ? "FAILED" : "refused, nothing changed; forced, reaches it"
@@ -85,8 +89,10 @@ END {
 	print "|---|---|---|---|---|---|"
 	for (i = 1; i <= stacks; i++) {
 		d = stack[i]
+		# Zeros as the queue takes them: natively or written by the kernel.
+		z = zeros[d] != "zeros" ? zeros[d] : zeroout[d]
 		printf "| %s | %s | %s | %s | %s | %s |\n", name[d], discard[d] ? discard[d] : "?", \
-			zeros[d] ? zeros[d] : "?", secure[d] ? secure[d] : "?", keeps[d] ? keeps[d] : "", result(d)
+			z ? z : "?", secure[d] ? secure[d] : "?", keeps[d] ? keeps[d] : "", result(d)
 	}
 	print ""
 	print "| Held device | Result |"
