@@ -137,10 +137,11 @@ int raid5_byte(const leg &l, const std::vector<uint8_t> &top, uint64_t at)
 		return -1;
 	const uint64_t parity = data - stripe % l.members;
 	if (l.slot != parity)
-		return top[base + (l.slot + l.members - parity - 1) % l.members * l.chunk + within];
+		return top[static_cast<size_t>(
+			base + (l.slot + l.members - parity - 1) % l.members * l.chunk + within)];
 	int sum = 0;
 	for (uint64_t k = 0; k < data; k++)
-		sum ^= top[base + k * l.chunk + within];
+		sum ^= top[static_cast<size_t>(base + k * l.chunk + within)];
 	return sum;
 }
 
@@ -194,7 +195,7 @@ void open_legs(std::vector<std::unique_ptr<leg>> *legs)
 		const bool own = i >= l.own_start && i - l.own_start < l.own_length;
 		const bool ok = !mapped          ? now[i] == l.before[i] || own
 				: l.members      ? now[i] == raid5
-				: !l.transformed ? now[i] == top[i - l.offset]
+				: !l.transformed ? now[i] == top[static_cast<size_t>(i - l.offset)]
 						 : now[i] == l.before[i] || under_a_run(i);
 		if (!ok && !wrong++)
 			first = i;
@@ -216,12 +217,13 @@ std::string read_back(const std::vector<uint8_t> &before, const std::vector<uint
 {
 	bool zeros = true, old = true, either = true;
 	uint64_t unit = MiB;
-	for (uint64_t i = r.at; i < r.at + r.length; i++) {
+	const auto from = static_cast<size_t>(r.at), to = static_cast<size_t>(r.at + r.length);
+	for (size_t i = from; i < to; i++) {
 		zeros = zeros && now[i] == 0;
 		old = old && now[i] == before[i];
 		either = either && (now[i] == 0 || now[i] == before[i]);
-		if (i > r.at && (now[i] == 0) != (now[i - 1] == 0))
-			unit = std::min(unit, i & -i);
+		if (i > from && (now[i] == 0) != (now[i - 1] == 0))
+			unit = std::min<uint64_t>(unit, i & -i);
 	}
 	if (zeros)
 		return "zeros";
@@ -277,7 +279,7 @@ void run_plan(const loop_device &dev, const std::string &note, std::vector<devic
 		// discard left.
 		std::vector<uint8_t> expected = filled;
 		for (const device_span &s : *changed)
-			for (uint64_t i = s.start; i < s.start + s.length; i++)
+			for (auto i = static_cast<size_t>(s.start); i < s.start + s.length; i++)
 				expected[i] = s.any_inside ? now[i] : 0;
 		for (const auto &l : legs)
 			EXPECT_TRUE(leg_holds(*l, expected, *changed))
@@ -301,7 +303,7 @@ uint8_t poke(const loop_device &dev, uint64_t at, uint8_t value)
 	std::unique_ptr<uint8_t[], void (*)(void *)> buf(
 		static_cast<uint8_t *>(aligned_alloc(4096, (sector + 4095) / 4096 * 4096)), free);
 	EXPECT_EQ(pread(dev.fd, buf.get(), sector, start), static_cast<ssize_t>(sector));
-	const uint8_t old = std::exchange(buf[at % sector], value);
+	const uint8_t old = std::exchange(buf[static_cast<size_t>(at % sector)], value);
 	EXPECT_EQ(pwrite(dev.fd, buf.get(), sector, start), static_cast<ssize_t>(sector));
 	return old;
 }
