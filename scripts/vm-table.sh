@@ -10,34 +10,14 @@ function size(b) {
 	if (b % 1024 == 0) return b / 1024 " KiB"
 	return b " B"
 }
-BEGIN {
-	n = split("nvme virtio-blk-512 virtio-blk-4096 virtio-scsi sata sd-card scsi_debug null_blk zram loop", order, " ")
-	name["nvme"] = "NVMe"
-	name["virtio-blk-512"] = "virtio-blk"
-	name["virtio-blk-4096"] = "virtio-blk, 4096-byte sectors"
-	name["virtio-scsi"] = "virtio-scsi"
-	name["sata"] = "AHCI SATA"
-	name["sd-card"] = "SD card on SDHCI"
-	name["scsi_debug"] = "scsi_debug, thin-provisioned"
-	name["null_blk"] = "null_blk, memory-backed"
-	name["zram"] = "zram"
-	name["loop"] = "loop device on tmpfs"
-	stacks = split("partition dm-linear dm-crypt dm-crypt-discards md-raid1 md-raid5 md-raid5-discard-safely dm-thin", stack, " ")
-	name["partition"] = "the middle of three MBR partitions"
-	name["dm-linear"] = "dm-linear from sector 2049"
-	name["dm-crypt"] = "dm-crypt"
-	name["dm-crypt-discards"] = "dm-crypt with allow_discards"
-	name["md-raid1"] = "md RAID 1 on two disks"
-	name["md-raid5"] = "md RAID 5 on three disks, 64 KiB chunks"
-	name["md-raid5-discard-safely"] = "md RAID 5, devices_handle_discard_safely=Y"
-	name["dm-thin"] = "a thin volume, 64 KiB pool blocks"
-	helds = split("refused-while-mounted whole-disk-of-a-mounted-partition active-swap disk-under-dm-linear md-member thin-pool", held, " ")
-	name["refused-while-mounted"] = "a disk with a mounted file system"
-	name["whole-disk-of-a-mounted-partition"] = "a whole disk, one of its partitions mounted"
-	name["active-swap"] = "a partition with active swap"
-	name["disk-under-dm-linear"] = "a disk under an active dm-linear"
-	name["md-member"] = "a member of an active md RAID 1"
-	name["thin-pool"] = "a thin pool under an active thin volume"
+# The rows, in order: "driver|stack|held ID NAME" from the here-document.
+FNR == NR {
+	kind = $1
+	id = $2
+	$1 = $2 = ""
+	name[id] = substr($0, 3)
+	row[kind, ++rows[kind]] = id
+	next
 }
 $1 == "guest:" && $2 == "kernel" { kernel = $3 }
 $1 == "disk" {
@@ -78,8 +58,8 @@ END {
 	print ""
 	print "| Driver | Sector | Discard granularity | Discard reads back | Zero-out | Secure discard | Result |"
 	print "|---|---|---|---|---|---|---|"
-	for (i = 1; i <= n; i++) {
-		d = order[i]
+	for (i = 1; i <= rows["driver"]; i++) {
+		d = row["driver", i]
 		printf "| %s | %s | %s | %s | %s | %s | %s |\n", name[d], sector[d] ? sector[d] : "?", \
 			granularity[d] ? granularity[d] : "?", discard[d] ? discard[d] : "?", \
 			zeroout[d] ? zeroout[d] : "?", secure[d] ? secure[d] : "?", result(d)
@@ -87,8 +67,8 @@ END {
 	print ""
 	print "| Stack, on virtio-blk | Discard reads back | Zero-out | Secure discard | What the stack keeps | Result |"
 	print "|---|---|---|---|---|---|"
-	for (i = 1; i <= stacks; i++) {
-		d = stack[i]
+	for (i = 1; i <= rows["stack"]; i++) {
+		d = row["stack", i]
 		# Zeros as the queue takes them: natively or written by the kernel.
 		z = zeros[d] != "zeros" ? zeros[d] : zeroout[d]
 		printf "| %s | %s | %s | %s | %s | %s |\n", name[d], discard[d] ? discard[d] : "?", \
@@ -97,6 +77,33 @@ END {
 	print ""
 	print "| Held device | Result |"
 	print "|---|---|"
-	for (i = 1; i <= helds; i++)
-		printf "| %s | %s |\n", name[held[i]], held_result[held[i]] ? held_result[held[i]] : "not run"
-}' "$1"
+	for (i = 1; i <= rows["held"]; i++) {
+		d = row["held", i]
+		printf "| %s | %s |\n", name[d], held_result[d] ? held_result[d] : "not run"
+	}
+}' - "$1" <<'EOF'
+driver nvme NVMe
+driver virtio-blk-512 virtio-blk
+driver virtio-blk-4096 virtio-blk, 4096-byte sectors
+driver virtio-scsi virtio-scsi
+driver sata AHCI SATA
+driver sd-card SD card on SDHCI
+driver scsi_debug scsi_debug, thin-provisioned
+driver null_blk null_blk, memory-backed
+driver zram zram
+driver loop loop device on tmpfs
+stack partition the middle of three MBR partitions
+stack dm-linear dm-linear from sector 2049
+stack dm-crypt dm-crypt
+stack dm-crypt-discards dm-crypt with allow_discards
+stack md-raid1 md RAID 1 on two disks
+stack md-raid5 md RAID 5 on three disks, 64 KiB chunks
+stack md-raid5-discard-safely md RAID 5, devices_handle_discard_safely=Y
+stack dm-thin a thin volume, 64 KiB pool blocks
+held refused-while-mounted a disk with a mounted file system
+held whole-disk-of-a-mounted-partition a whole disk, one of its partitions mounted
+held active-swap a partition with active swap
+held disk-under-dm-linear a disk under an active dm-linear
+held md-member a member of an active md RAID 1
+held thin-pool a thin pool under an active thin volume
+EOF
