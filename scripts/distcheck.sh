@@ -42,7 +42,10 @@ cmake --build "$build" -j"${JOBS:-$(nproc)}"
 echo "== distcheck: test suite"
 (cd "$build" && ctest --output-on-failure -j"${JOBS:-$(nproc)}")
 echo "== distcheck: install into a scratch DESTDIR"
-sh "$src/tests/package/install_test.sh" "$build" /usr "$version" "$src" "$release"
+# Against the checkout's version, which the tarball must know without git,
+# with the readelf the build found.
+readelf=$(sed -n 's/^CMAKE_READELF:FILEPATH=//p' "$build/CMakeCache.txt")
+sh "$src/tests/package/install_test.sh" "$build" /usr "$version" "$src" "$release" "$readelf"
 
 snapshot >"$work/after"
 if ! diff -u "$work/before" "$work/after"; then
