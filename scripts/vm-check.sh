@@ -80,7 +80,7 @@ echo "== static sectrim and device tests in $build"
 cmake -S . -B "$build" -DBUILD_TESTING=ON -DHOSTKIT_BENCH=OFF -DCMAKE_EXE_LINKER_FLAGS=-static \
 	-DHOSTKIT_WERROR="${WERROR:-OFF}" >/dev/null
 cmake --build "$build" -j"$jobs" --target sectrim device_tests
-sectrim=$PWD/$build/tool/sectrim
+sectrim=$(cd "$build" && pwd)/tool/sectrim
 
 # The initramfs: busybox with only the applets the check calls, the
 # drivers' modules after those they depend on, the programs, the check.
