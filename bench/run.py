@@ -120,13 +120,22 @@ class Bench:
             time.sleep(0.1)
         say(f'cannot detach the loop devices on {self.work} or unmount {ram}')
 
-    def syscalls(self, *command):
-        """System calls of one run: strace -c's totals, of which a 32-bit
-        program has two (its exec is counted in the 64-bit table)."""
-        summary = self.work / 'strace.txt'
-        run(['strace', '-c', '-U', 'name,calls', '-o', summary, *command])
+    def syscalls(self, *command, lines_written=None):
+        """System calls of one run, its output going to a file: strace -c's
+        totals, of which a 32-bit program has two (its exec is counted in
+        the 64-bit table). With lines_written, the write of each line
+        printed beyond that many is left out: a walk slowed by strace may
+        run long enough for a progress line, the pacing's cost, not the
+        walk's."""
+        summary, out = self.work / 'strace.txt', self.work / 'stdout'
+        with open(out, 'w') as stdout:
+            subprocess.run(['strace', '-c', '-U', 'name,calls', '-o', str(summary),
+                            *map(str, command)], check=True, stdout=stdout)
         lines = [line.split() for line in summary.read_text().splitlines()]
-        return sum(int(t[-1]) for t in lines if t and t[0] == 'total')
+        total = sum(int(t[-1]) for t in lines if t and t[0] == 'total')
+        if lines_written is None:
+            return total
+        return total - max(out.read_text().count('\n') - lines_written, 0)
 
     def callgrind(self, env, *command):
         """callgrind_annotate's reading of one run, with exactly env: the
@@ -197,7 +206,8 @@ class Bench:
                          self.syscalls(self.chunk_loop, small, STEP, 'discard'))
         start_up = []
         for verbose in ([], ['-v']):
-            many = self.syscalls(self.sectrim, *verbose, '-p', STEP, dev)
+            many = self.syscalls(self.sectrim, *verbose, '-p', STEP, dev,
+                                 lines_written=len(verbose))
             one = self.syscalls(self.sectrim, *verbose, '-p', STEP, '-l', STEP, dev)
             start_up.append(one - 1)
             self.row('1v' if verbose else '1',
