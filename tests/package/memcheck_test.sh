@@ -15,10 +15,7 @@ in_tree=$2
 . "$(dirname "$0")/../support/check.sh"
 # shellcheck source=tests/support/loop.sh
 . "$(dirname "$0")/../support/loop.sh"
-if ! command -v valgrind >/dev/null 2>&1; then
-	echo "*** MEMCHECK NOT RUN: valgrind is not installed ***" >&2
-	exit 77
-fi
+need_command valgrind "MEMCHECK"
 loop_need
 work=$(mktemp -d) || exit 1
 loop_traps "$work"

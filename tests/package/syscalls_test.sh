@@ -12,10 +12,7 @@ tool=$1
 . "$(dirname "$0")/../support/check.sh"
 # shellcheck source=tests/support/loop.sh
 . "$(dirname "$0")/../support/loop.sh"
-if ! command -v strace >/dev/null 2>&1; then
-	echo "*** SYSTEM CALL COUNT NOT RUN: strace is not installed ***" >&2
-	exit 77
-fi
+need_command strace "SYSTEM CALL COUNT"
 loop_need
 work=$(mktemp -d) || exit 1
 loop_traps "$work"

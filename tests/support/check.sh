@@ -22,6 +22,14 @@ skip() {
 	skipped=$((skipped + 1))
 }
 
+# need_command COMMAND WHAT: a test that cannot run at all without COMMAND
+# says so loudly and ends as skipped.
+need_command() {
+	command -v "$1" >/dev/null 2>&1 && return 0
+	echo "*** $2 NOT RUN: $1 is not installed ***" >&2
+	exit 77
+}
+
 # finish: the tally, then status 0, 1 on a failure, or 77 (skipped) when a
 # check could not run.
 finish() {
